@@ -1,0 +1,105 @@
+// Failure paths, each driven on purpose: a device that takes no writes, a
+// file size limit, paths that cannot be opened.
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "test_support.h"
+#include "vykostra.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+const char kThreeTexts[] = R"(
+    36  1 2 "first\n"
+    36  1 2 ""
+    140 1 1 "unwritten"
+    140 1 9 "second\xE9"
+    68  2 2 "other kind"
+    68  1 0xFFFFFFFF "third"
+)";
+
+TEST(Failure, DeviceThatTakesNoWrites) {
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    HostMessage message;
+    Build(message, kThreeTexts);
+    CaptureStderr();
+    EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), "/dev/full"), PGRMSG_OK);
+    // Walk order: 140 first, then 36, then 68.
+    EXPECT_EQ(GetCapturedStderr(), std::string(kWriteFailedLine) + kWriteFailedLine +
+                                       kEmptyLine + kWriteFailedLine);
+    EXPECT_EQ(TextOf(message, 0), "first ");
+    EXPECT_EQ(TextOf(message, 3), "secondX");
+    EXPECT_EQ(ContractBreach(message), "");
+}
+
+struct LimitRun {
+    rlim_t limit;
+    std::string path;
+    const char *description;
+};
+
+void CollapseUnderLimit(void *context) {
+    const auto &run = *static_cast<LimitRun *>(context);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{run.limit, run.limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    HostMessage message;
+    Build(message, run.description);
+    _exit(VYKPgrMsgCollapse(message.Message(), run.path.c_str()) == PGRMSG_OK ? 0 : 1);
+}
+
+// Each row: a file size limit, what the file holds afterwards, how many
+// writes failed.  The texts are 8, 8 and 3 bytes long.
+struct LimitCase {
+    rlim_t limit;
+    const char *file;
+    int failures;
+    friend void PrintTo(const LimitCase &c, std::ostream *os) { *os << "limit " << c.limit; }
+};
+
+class FileSizeLimit : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(FileSizeLimit, ShortWriteIsContinuedAndFailureReported) {
+    TempDir dir;
+    LimitRun run{GetParam().limit, dir.Path("out"), R"(
+        36 1 2 "12345678"
+        36 1 2 "ABCDEFGH"
+        36 1 2 "xyz"
+    )"};
+    std::string err;
+    EXPECT_EQ(RunInChild(CollapseUnderLimit, &run, err), 0);
+    EXPECT_EQ(ReadFile(run.path), GetParam().file);
+    std::string expected;
+    for (int i = 0; i < GetParam().failures; ++i)
+        expected += kWriteFailedLine;
+    EXPECT_EQ(err, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, FileSizeLimit,
+    testing::Values(LimitCase{10, "12345678AB", 2},           // cut inside a text
+                    LimitCase{16, "12345678ABCDEFGH", 1},     // cut exactly at its end
+                    LimitCase{19, "12345678ABCDEFGHxyz", 0},  // room for all
+                    LimitCase{0, "", 3}));
+
+TEST(Failure, PathsThatCannotBeOpened) {
+    TempDir dir;
+    const std::string paths[] = {dir.path, dir.Path("missing/out"), "", dir.path + "/"};
+    for (const std::string &path : paths) {
+        HostMessage message;
+        Build(message, R"(36 1 2 "a\r\nb\xE9"
+                          36 1 2 "")");
+        CaptureStderr();
+        EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), path.c_str()), PGRMSG_ERR_OPEN) << path;
+        EXPECT_EQ(GetCapturedStderr(), "") << path;
+        EXPECT_EQ(TextOf(message, 0), "a\r\nb\xE9") << path;
+    }
+    EXPECT_FALSE(FileExists(dir.Path("missing")));
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+// Helpers for the library's tests on POSIX systems.
+#ifndef VYKOSTRA_TEST_SUPPORT_H
+#define VYKOSTRA_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "message.h"
+
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the object goes.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    std::string Path(const std::string &name) const { return path + "/" + name; }
+    std::string path;
+};
+
+bool FileExists(const std::string &path);
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+
+// A message built from description lines, as the host tool builds it.
+void Build(HostMessage &message, const std::string &description);
+
+// The text of item `i` (0-based) as it stands in memory.
+std::string TextOf(const HostMessage &message, std::size_t i);
+
+// Runs `body` in a child process with its standard error read through a pipe;
+// returns the child's exit status and sets `err` to what it printed.
+int RunInChild(void (*body)(void *), void *context, std::string &err);
+
+extern const char kEmptyLine[];
+extern const char kWriteFailedLine[];
+
+#endif

@@ -1,0 +1,128 @@
+// pgrmsg-collapse: builds a pager message from its description, loads the
+// collapse library by name and calls it, as a host program would.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "description.h"
+#include "library_loader.h"
+#include "message.h"
+#include "vykostra.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: pgrmsg-collapse [--library PATH] [--show-texts] MESSAGE-FILE OUTPUT-FILE\n";
+
+const char kHelp[] =
+    "\n"
+    "Builds the pager message that MESSAGE-FILE describes, loads the VYKOSTRA\n"
+    "library, calls VYKPgrMsgCollapse(message, OUTPUT-FILE) and reports the\n"
+    "result code and how many items were passed in.\n"
+    "\n"
+    "  --library PATH  the library to load (default: the one beside this program)\n"
+    "  --show-texts    after the call, print every item's text as it now stands\n"
+    "  --help          print this help\n"
+    "\n"
+    "Exit status: 0 result 0; 1 PGRMSG_ERR_OPEN; 2 usage or description error;\n"
+    "3 the library could not be loaded or broke its contract.\n"
+    "\n"
+    "MESSAGE-FILE holds one item per line, four fields apart by blanks:\n"
+    "  LIST KIND SIZE TEXT\n"
+    "  LIST  the offset of the list's head in the record: one of\n"
+    "        36 68 72 76 80 84 92 96 140 144 148 152 156 160 164 168\n"
+    "  KIND  a 32-bit value: decimal (negative too) or 0x hex; 1 is text\n"
+    "  SIZE  an unsigned 32-bit value, decimal or 0x hex\n"
+    "  TEXT  a double-quoted string with the escapes \\n \\r \\f \\t \\v \\\\ \\\"\n"
+    "        and \\xHH (not \\x00), other bytes as they stand; or null\n"
+    "'#' starts a comment outside a string, blank lines are skipped, and the\n"
+    "items of one list keep their order in the file.  Example:\n"
+    "  140 1 3    \"CD\"        # visited first\n"
+    "  36  1 0x10 \"AB\\r\\n\"\n"
+    "  36  2 5    \"kept\\xE9\"  # kind 2: passed over\n";
+
+const char *ResultName(uint32_t result) {
+    switch (result) {
+    case PGRMSG_OK: return "success";
+    case PGRMSG_ERR_OPEN: return "PGRMSG_ERR_OPEN";
+    default: return "unknown result";
+    }
+}
+
+int Usage(const char *problem) {
+    std::fprintf(stderr, "pgrmsg-collapse: %s\n%s", problem, kUsage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string library;
+    bool showTexts = false;
+    std::vector<std::string> operands;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        } else if (arg == "--show-texts") {
+            showTexts = true;
+        } else if (arg == "--library") {
+            if (++i == argc)
+                return Usage("--library needs a PATH");
+            library = argv[i];
+        } else if (arg.compare(0, 10, "--library=") == 0) {
+            library = arg.substr(10);
+        } else if (arg == "--") {
+            operands.insert(operands.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Usage(("unknown option " + arg).c_str());
+        } else {
+            operands.push_back(arg);
+        }
+    }
+    if (operands.size() != 2)
+        return Usage("expected MESSAGE-FILE and OUTPUT-FILE");
+
+    std::vector<ItemSpec> specs;
+    std::string error;
+    if (!ReadDescription(operands[0], specs, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (library.empty())
+        library = DefaultLibraryPath();
+    const PFN_VYKPgrMsgCollapse collapse = LoadCollapse(library, error);
+    if (collapse == nullptr) {
+        std::fprintf(stderr, "pgrmsg-collapse: %s\n", error.c_str());
+        return 3;
+    }
+
+    HostMessage message;
+    BuildMessage(specs, message);
+    std::fflush(stdout);
+    const uint32_t result = collapse(message.Message(), operands[1].c_str());
+
+    if (showTexts) {
+        for (std::size_t i = 0; i < specs.size(); ++i) {
+            const ItemSpec &spec = specs[i];
+            std::printf("item %zu (list %u, kind %ld, size %lu): %s\n", i + 1, spec.list,
+                        static_cast<long>(spec.kind), static_cast<unsigned long>(spec.size),
+                        spec.nullText ? "null"
+                                      : QuoteText(message.texts[i].data()).c_str());
+        }
+    }
+    std::printf("result 0x%08lX %s (%zu item%s passed in)\n",
+                static_cast<unsigned long>(result), ResultName(result), specs.size(),
+                specs.size() == 1 ? "" : "s");
+    std::fflush(stdout);
+
+    const std::string breach = ContractBreach(message);
+    if (!breach.empty()) {
+        std::fprintf(stderr, "pgrmsg-collapse: %s\n", breach.c_str());
+        return 3;
+    }
+    return result == PGRMSG_OK ? 0 : result == PGRMSG_ERR_OPEN ? 1 : 3;
+}

@@ -1,0 +1,97 @@
+#include "message.h"
+
+#include <cstring>
+
+namespace {
+
+struct Head {
+    unsigned offset;
+    PgrMsgItem *PgrMsg::*member;
+};
+
+const Head kHeads[] = {
+    {36, &PgrMsg::Head36},   {68, &PgrMsg::Head68},   {72, &PgrMsg::Head72},
+    {76, &PgrMsg::Head76},   {80, &PgrMsg::Head80},   {84, &PgrMsg::Head84},
+    {92, &PgrMsg::Head92},   {96, &PgrMsg::Head96},   {140, &PgrMsg::Head140},
+    {144, &PgrMsg::Head144}, {148, &PgrMsg::Head148}, {152, &PgrMsg::Head152},
+    {156, &PgrMsg::Head156}, {160, &PgrMsg::Head160}, {164, &PgrMsg::Head164},
+    {168, &PgrMsg::Head168},
+};
+
+// Host bytes past the declared end of the message record.
+constexpr std::size_t kRecordTail = 64;
+
+unsigned char Pattern(std::size_t i) { return static_cast<unsigned char>(i * 7 + 3); }
+
+void Fill(unsigned char *bytes, std::size_t length, std::size_t seed) {
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = Pattern(seed + i);
+}
+
+std::vector<unsigned char> Snapshot(const HostMessage &m) {
+    std::vector<unsigned char> bytes(m.record);
+    const auto *items = reinterpret_cast<const unsigned char *>(m.items.data());
+    bytes.insert(bytes.end(), items, items + m.items.size() * sizeof(PgrMsgItem));
+    return bytes;
+}
+
+} // namespace
+
+PgrMsgItem *PgrMsg::*HeadAt(unsigned offset) {
+    for (const Head &head : kHeads)
+        if (head.offset == offset)
+            return head.member;
+    return nullptr;
+}
+
+std::string HeadOffsetsText() {
+    std::string text;
+    for (const Head &head : kHeads)
+        text += (text.empty() ? "" : ", ") + std::to_string(head.offset);
+    return text;
+}
+
+void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &m) {
+    m.specs = specs;
+    m.record.assign(sizeof(PgrMsg) + kRecordTail, 0);
+    Fill(m.record.data(), m.record.size(), 0);
+    m.items.assign(specs.size(), PgrMsgItem());
+    m.texts.assign(specs.size(), std::vector<char>());
+    PgrMsg *message = m.Message();
+    for (const Head &head : kHeads)
+        message->*head.member = nullptr;
+
+    // Link from the back so that each list keeps the description's order.
+    for (std::size_t i = specs.size(); i-- > 0;) {
+        const ItemSpec &spec = specs[i];
+        PgrMsgItem &item = m.items[i];
+        Fill(reinterpret_cast<unsigned char *>(&item), sizeof item, 1000 + i * 300);
+        if (!spec.nullText)
+            m.texts[i].assign(spec.text.begin(), spec.text.end());
+        m.texts[i].push_back('\0');
+        PgrMsgItem *PgrMsg::*head = HeadAt(spec.list);
+        item.Next = message->*head;
+        item.Size = spec.size;
+        item.Kind = spec.kind;
+        item.Text = spec.nullText ? nullptr : m.texts[i].data();
+        message->*head = &item;
+    }
+    m.snapshot = Snapshot(m);
+}
+
+std::string ContractBreach(const HostMessage &m) {
+    if (Snapshot(m) != m.snapshot)
+        return "the library changed bytes of the records outside the texts";
+    for (std::size_t i = 0; i < m.specs.size(); ++i) {
+        const ItemSpec &spec = m.specs[i];
+        if (spec.nullText)
+            continue;
+        const std::string now(m.texts[i].data());
+        const std::string which = "item " + std::to_string(i + 1);
+        if (now.size() != spec.text.size())
+            return "the library changed the length of the text of " + which;
+        if (spec.kind != PGRMSG_KIND_TEXT && now != spec.text)
+            return "the library changed the text of " + which + ", which is not of kind 1";
+    }
+    return "";
+}

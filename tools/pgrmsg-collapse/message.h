@@ -1,0 +1,35 @@
+// A pager message built in memory from its description, the way a host
+// lays one out: records, links and texts, with the host's own bytes filled
+// with a known pattern so that any stray write can be seen afterwards.
+#ifndef PGRMSG_MESSAGE_H
+#define PGRMSG_MESSAGE_H
+
+#include <string>
+#include <vector>
+
+#include "description.h"
+#include "vykostra.h"
+
+// The head that stands at `offset` in the 32-bit record, or nullptr.
+PgrMsgItem *PgrMsg::*HeadAt(unsigned offset);
+
+// "36, 68, ..., 168": the heads' offsets in ascending order.
+std::string HeadOffsetsText();
+
+struct HostMessage {
+    std::vector<ItemSpec> specs;
+    std::vector<unsigned char> record;      // PgrMsg and host bytes after it
+    std::vector<PgrMsgItem> items;          // in description order
+    std::vector<std::vector<char>> texts;   // each with its NUL
+    std::vector<unsigned char> snapshot;    // record and items as built
+
+    PgrMsg *Message() { return reinterpret_cast<PgrMsg *>(record.data()); }
+};
+
+void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &message);
+
+// After a call: what the library changed that it must not have (a record
+// byte, a link, a text of another kind, a text's length), or "".
+std::string ContractBreach(const HostMessage &message);
+
+#endif
