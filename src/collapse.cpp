@@ -1,8 +1,11 @@
 // VYKPgrMsgCollapse: open the file, walk the sixteen lists, write the
 // scrubbed texts, close.
-#include "vykostra.h"
+//
+// <stdio.h> comes first, before any C++ header: on MinGW those switch
+// fprintf to MinGW's own printf, and the library must use the runtime's.
+#include <stdio.h>
 
-#include <cstdio>
+#include "vykostra.h"
 
 #include "output_file.h"
 #include "scrub.h"
@@ -16,8 +19,8 @@ const char kWriteFailed[] = "Error collapsing message...write failed.\n";
 // One print and one flush per line, so that lines from calls running at
 // the same time in other threads come out whole.
 void Diagnose(const char *text) {
-    std::fprintf(stderr, "%s%s", kModule, text);
-    std::fflush(stderr);
+    fprintf(stderr, "%s%s", kModule, text);
+    fflush(stderr);
 }
 
 // The fixed order in which the heads are visited.  It is the host's, not

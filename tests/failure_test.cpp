@@ -3,6 +3,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "test_support.h"
@@ -86,6 +87,31 @@ INSTANTIATE_TEST_SUITE_P(
                     LimitCase{16, "12345678ABCDEFGH", 1},     // cut exactly at its end
                     LimitCase{19, "12345678ABCDEFGHxyz", 0},  // room for all
                     LimitCase{0, "", 3}));
+
+// On 32-bit systems the file offset must not stop at 2 GiB.  One 64 MiB
+// text, shared by 33 items, makes a file of 2.06 GiB.
+TEST(LargeFile, WritesPastTwoGiB) {
+    if (sizeof(void *) != 4)
+        GTEST_SKIP() << "offsets are 64-bit here";
+    TempDir dir;
+    const std::size_t textBytes = std::size_t{64} << 20;
+    const int items = 33;
+    std::vector<char> text(textBytes + 1, 'a');
+    text[textBytes] = '\0';
+    HostMessage message;
+    std::string description;
+    for (int i = 0; i < items; ++i)
+        description += "36 1 2 \"\"\n";
+    Build(message, description);
+    for (PgrMsgItem &item : message.items)
+        item.Text = text.data();
+    CaptureStderr();
+    EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), dir.Path("big").c_str()), PGRMSG_OK);
+    EXPECT_EQ(GetCapturedStderr(), "");
+    struct stat64 st {};
+    ASSERT_EQ(stat64(dir.Path("big").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<uint64_t>(st.st_size), uint64_t{textBytes} * items);
+}
 
 TEST(Failure, PathsThatCannotBeOpened) {
     TempDir dir;
