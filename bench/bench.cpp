@@ -1,0 +1,116 @@
+// How close the library comes to its limits:
+//   - scrub: one pass that reads and writes each byte, against a memcpy of
+//     the same bytes (ratio "vs_memcpy");
+//   - a realistic call: the open, one write per text and the close, against
+//     the same system calls issued directly (ratio "vs_syscalls").
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "scrub.h"
+#include "vykostra.h"
+
+namespace {
+
+constexpr std::size_t kTextBytes = std::size_t{1} << 20;
+
+// Realistic text bytes: mostly ASCII, some line breaks and high bytes.
+std::vector<char> MakeText(std::size_t bytes) {
+    std::vector<char> text(bytes + 1);
+    uint32_t state = 12345;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        state = state * 1103515245u + 12345u;
+        const unsigned r = (state >> 16) % 100;
+        text[i] = r < 3 ? '\n' : r < 6 ? static_cast<char>(0xC3) : static_cast<char>('a' + r % 26);
+    }
+    text[bytes] = '\0';
+    return text;
+}
+
+// Times `body` against `limit`, alternating them in one loop so that both
+// see the same machine state.
+template <class Body, class Limit>
+void Ratio(benchmark::State &state, Body body, Limit limit, const char *counter) {
+    using Clock = std::chrono::steady_clock;
+    Clock::duration bodyTime{}, limitTime{};
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        body();
+        const auto t1 = Clock::now();
+        limit();
+        const auto t2 = Clock::now();
+        bodyTime += t1 - t0;
+        limitTime += t2 - t1;
+    }
+    state.counters[counter] = static_cast<double>(bodyTime.count()) /
+                              static_cast<double>(limitTime.count());
+    state.counters["us_per_call"] = std::chrono::duration<double, std::micro>(bodyTime).count() /
+                                    static_cast<double>(state.iterations());
+}
+
+void ScrubOneMiB(benchmark::State &state) {
+    std::vector<char> text = MakeText(kTextBytes);
+    std::vector<char> copy(kTextBytes + 1);
+    Ratio(
+        state,
+        [&] {
+            benchmark::DoNotOptimize(ScrubItemText(text.data()));
+            benchmark::ClobberMemory();
+        },
+        [&] {
+            std::memcpy(copy.data(), text.data(), kTextBytes);
+            benchmark::ClobberMemory();
+        },
+        "vs_memcpy");
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kTextBytes));
+}
+BENCHMARK(ScrubOneMiB);
+
+const unsigned kHeads[16] = {36, 68, 72, 76, 80, 84, 92, 96, 140, 144, 148, 152, 156, 160, 164, 168};
+
+// Sixteen lists, 52 texts of 20 to 200 bytes, written to a file in /tmp.
+void RealisticCall(benchmark::State &state) {
+    std::vector<PgrMsgItem> items(52);
+    std::vector<std::vector<char>> texts;
+    PgrMsg message{};
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        texts.push_back(MakeText(20 + (i * 37) % 180));
+        PgrMsgItem &item = items[i];
+        item.Kind = PGRMSG_KIND_TEXT;
+        item.Size = 2;
+        item.Text = texts.back().data();
+    }
+    // Link through the header's names, several items per list.
+    PgrMsgItem *PgrMsg::*const heads[16] = {
+        &PgrMsg::Head36,  &PgrMsg::Head68,  &PgrMsg::Head72,  &PgrMsg::Head76,
+        &PgrMsg::Head80,  &PgrMsg::Head84,  &PgrMsg::Head92,  &PgrMsg::Head96,
+        &PgrMsg::Head140, &PgrMsg::Head144, &PgrMsg::Head148, &PgrMsg::Head152,
+        &PgrMsg::Head156, &PgrMsg::Head160, &PgrMsg::Head164, &PgrMsg::Head168};
+    for (std::size_t i = items.size(); i-- > 0;) {
+        items[i].Next = message.*heads[i % 16];
+        message.*heads[i % 16] = &items[i];
+    }
+    for (auto &text : texts)  // as they stand after a first call
+        ScrubItemText(text.data());
+
+    const std::string path = "/tmp/vykostra-bench." + std::to_string(getpid());
+    Ratio(
+        state, [&] { benchmark::DoNotOptimize(VYKPgrMsgCollapse(&message, path.c_str())); },
+        [&] {
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            for (const auto &text : texts)
+                benchmark::DoNotOptimize(write(fd, text.data(), std::strlen(text.data())));
+            close(fd);
+        },
+        "vs_syscalls");
+    unlink(path.c_str());
+}
+BENCHMARK(RealisticCall);
+
+} // namespace
+
+BENCHMARK_MAIN();
