@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ftw.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,9 @@ bool FileExists(const std::string &path) { return access(path.c_str(), F_OK) == 
 
 std::string ReadFile(const std::string &path) {
     std::string bytes;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return bytes;  // /dev/full, for one, reads as endless zeros
     if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
         char buffer[65536];
         std::size_t got;

@@ -19,6 +19,7 @@ struct TempDir {
 };
 
 bool FileExists(const std::string &path);
+// The bytes of a regular file; "" for anything else.
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 
