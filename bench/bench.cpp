@@ -5,6 +5,7 @@
 //     the same system calls issued directly (ratio "vs_syscalls").
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -70,8 +71,6 @@ void ScrubOneMiB(benchmark::State &state) {
 }
 BENCHMARK(ScrubOneMiB);
 
-const unsigned kHeads[16] = {36, 68, 72, 76, 80, 84, 92, 96, 140, 144, 148, 152, 156, 160, 164, 168};
-
 // Sixteen lists, 52 texts of 20 to 200 bytes, written to a file in /tmp.
 void RealisticCall(benchmark::State &state) {
     std::vector<PgrMsgItem> items(52);
@@ -84,15 +83,21 @@ void RealisticCall(benchmark::State &state) {
         item.Size = 2;
         item.Text = texts.back().data();
     }
-    // Link through the header's names, several items per list.
-    PgrMsgItem *PgrMsg::*const heads[16] = {
-        &PgrMsg::Head36,  &PgrMsg::Head68,  &PgrMsg::Head72,  &PgrMsg::Head76,
-        &PgrMsg::Head80,  &PgrMsg::Head84,  &PgrMsg::Head92,  &PgrMsg::Head96,
-        &PgrMsg::Head140, &PgrMsg::Head144, &PgrMsg::Head148, &PgrMsg::Head152,
-        &PgrMsg::Head156, &PgrMsg::Head160, &PgrMsg::Head164, &PgrMsg::Head168};
+    // Several items per list; heads are written bytewise, since in the
+    // packed record they need not be aligned.
+    const std::size_t heads[16] = {
+        offsetof(PgrMsg, Head36),  offsetof(PgrMsg, Head68),  offsetof(PgrMsg, Head72),
+        offsetof(PgrMsg, Head76),  offsetof(PgrMsg, Head80),  offsetof(PgrMsg, Head84),
+        offsetof(PgrMsg, Head92),  offsetof(PgrMsg, Head96),  offsetof(PgrMsg, Head140),
+        offsetof(PgrMsg, Head144), offsetof(PgrMsg, Head148), offsetof(PgrMsg, Head152),
+        offsetof(PgrMsg, Head156), offsetof(PgrMsg, Head160), offsetof(PgrMsg, Head164),
+        offsetof(PgrMsg, Head168)};
+    auto *record = reinterpret_cast<unsigned char *>(&message);
     for (std::size_t i = items.size(); i-- > 0;) {
-        items[i].Next = message.*heads[i % 16];
-        message.*heads[i % 16] = &items[i];
+        PgrMsgItem *item = &items[i], *next;
+        std::memcpy(&next, record + heads[i % 16], sizeof next);
+        item->Next = next;
+        std::memcpy(record + heads[i % 16], &item, sizeof item);
     }
     for (auto &text : texts)  // as they stand after a first call
         ScrubItemText(text.data());

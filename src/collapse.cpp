@@ -7,6 +7,9 @@
 
 #include "vykostra.h"
 
+#include <cstddef>
+#include <cstring>
+
 #include "output_file.h"
 #include "scrub.h"
 
@@ -23,15 +26,30 @@ void Diagnose(const char *text) {
     fflush(stderr);
 }
 
-// The fixed order in which the heads are visited.  It is the host's, not
-// an ascending or regular one, and must stay exactly as it is.
-PgrMsgItem *PgrMsg::*const kWalkOrder[] = {
-    &PgrMsg::Head140, &PgrMsg::Head36,  &PgrMsg::Head144, &PgrMsg::Head68,
-    &PgrMsg::Head148, &PgrMsg::Head72,  &PgrMsg::Head76,  &PgrMsg::Head156,
-    &PgrMsg::Head80,  &PgrMsg::Head160, &PgrMsg::Head84,  &PgrMsg::Head152,
-    &PgrMsg::Head92,  &PgrMsg::Head164, &PgrMsg::Head96,  &PgrMsg::Head168,
+// The fixed order in which the heads are visited, as their offsets in the
+// record.  It is the host's, not an ascending or regular one, and must stay
+// exactly as it is.
+constexpr std::size_t kWalkOrder[] = {
+    offsetof(PgrMsg, Head140), offsetof(PgrMsg, Head36),  offsetof(PgrMsg, Head144),
+    offsetof(PgrMsg, Head68),  offsetof(PgrMsg, Head148), offsetof(PgrMsg, Head72),
+    offsetof(PgrMsg, Head76),  offsetof(PgrMsg, Head156), offsetof(PgrMsg, Head80),
+    offsetof(PgrMsg, Head160), offsetof(PgrMsg, Head84),  offsetof(PgrMsg, Head152),
+    offsetof(PgrMsg, Head92),  offsetof(PgrMsg, Head164), offsetof(PgrMsg, Head96),
+    offsetof(PgrMsg, Head168),
 };
 static_assert(sizeof kWalkOrder / sizeof kWalkOrder[0] == 16, "sixteen lists");
+static_assert(sizeof(void *) != 4 || (kWalkOrder[0] == 140 && kWalkOrder[1] == 36 &&
+                                      kWalkOrder[6] == 76 && kWalkOrder[11] == 152 &&
+                                      kWalkOrder[15] == 168),
+              "the 32-bit walk order");
+
+// A head is copied out rather than read through a pointer: in the packed
+// record it need not be aligned for one.
+PgrMsgItem *HeadAt(const PgrMsg *message, std::size_t offset) {
+    PgrMsgItem *head;
+    std::memcpy(&head, reinterpret_cast<const unsigned char *>(message) + offset, sizeof head);
+    return head;
+}
 
 void CollapseItem(PgrMsgItem *item, int file) {
     if (item->Kind != PGRMSG_KIND_TEXT)
@@ -66,8 +84,8 @@ VYKPgrMsgCollapse(PgrMsg *message, const char *path) {
     const int file = OutputFileOpen(path);
     if (file == -1)
         return PGRMSG_ERR_OPEN;
-    for (PgrMsgItem *PgrMsg::*head : kWalkOrder)
-        CollapseItemList(message->*head, file);
+    for (const std::size_t head : kWalkOrder)
+        CollapseItemList(HeadAt(message, head), file);
     OutputFileClose(file);
     return PGRMSG_OK;
 }

@@ -44,8 +44,9 @@ TEST_P(ScrubbedInMemory, TextIsRewrittenWhereItLies) {
     Build(message, GetParam().description);
     const char *before = message.items[0].Text;
     const Collapsed got = Collapse(message, dir);
+    const char *after = message.items[0].Text;
     EXPECT_EQ(got.result, PGRMSG_OK);
-    EXPECT_EQ(message.items[0].Text, before);
+    EXPECT_EQ(after, before);
     EXPECT_EQ(TextOf(message, 0), GetParam().inMemory);
     EXPECT_EQ(got.file, GetParam().inFile);
     EXPECT_EQ(got.err, "");

@@ -22,7 +22,7 @@ TEST_P(BadDescription, IsReportedWithItsLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Errors, BadDescription,
+    Malformed, BadDescription,
     testing::Values(
         BadCase{"37 1 2 \"x\"", "m.msg:1: unknown list '37' (a list is named by its head's "
                                 "offset: 36, 68, 72, 76, 80, 84, 92, 96, 140, 144, 148, 152, "

@@ -124,7 +124,7 @@ std::string ParseLine(Cursor &c, ItemSpec &item, bool &isItem) {
 
     const std::string list = c.Word();
     if (!ParseUnsigned(list, 0xFFFFFFFFu, value, outOfRange) || outOfRange ||
-        HeadAt(static_cast<unsigned>(value)) == nullptr)
+        !IsList(static_cast<unsigned>(value)))
         return "unknown list '" + list + "' (a list is named by its head's offset: " +
                HeadOffsetsText() + ")";
     item.list = static_cast<unsigned>(value);

@@ -1,22 +1,32 @@
 #include "message.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
 
 struct Head {
-    unsigned offset;
-    PgrMsgItem *PgrMsg::*member;
+    unsigned list;       // offset in the 32-bit record
+    std::size_t offset;  // offset in this build's record
 };
 
 const Head kHeads[] = {
-    {36, &PgrMsg::Head36},   {68, &PgrMsg::Head68},   {72, &PgrMsg::Head72},
-    {76, &PgrMsg::Head76},   {80, &PgrMsg::Head80},   {84, &PgrMsg::Head84},
-    {92, &PgrMsg::Head92},   {96, &PgrMsg::Head96},   {140, &PgrMsg::Head140},
-    {144, &PgrMsg::Head144}, {148, &PgrMsg::Head148}, {152, &PgrMsg::Head152},
-    {156, &PgrMsg::Head156}, {160, &PgrMsg::Head160}, {164, &PgrMsg::Head164},
-    {168, &PgrMsg::Head168},
+    {36, offsetof(PgrMsg, Head36)},   {68, offsetof(PgrMsg, Head68)},
+    {72, offsetof(PgrMsg, Head72)},   {76, offsetof(PgrMsg, Head76)},
+    {80, offsetof(PgrMsg, Head80)},   {84, offsetof(PgrMsg, Head84)},
+    {92, offsetof(PgrMsg, Head92)},   {96, offsetof(PgrMsg, Head96)},
+    {140, offsetof(PgrMsg, Head140)}, {144, offsetof(PgrMsg, Head144)},
+    {148, offsetof(PgrMsg, Head148)}, {152, offsetof(PgrMsg, Head152)},
+    {156, offsetof(PgrMsg, Head156)}, {160, offsetof(PgrMsg, Head160)},
+    {164, offsetof(PgrMsg, Head164)}, {168, offsetof(PgrMsg, Head168)},
 };
+
+const Head *Find(unsigned list) {
+    for (const Head &head : kHeads)
+        if (head.list == list)
+            return &head;
+    return nullptr;
+}
 
 // Host bytes past the declared end of the message record.
 constexpr std::size_t kRecordTail = 64;
@@ -37,17 +47,24 @@ std::vector<unsigned char> Snapshot(const HostMessage &m) {
 
 } // namespace
 
-PgrMsgItem *PgrMsg::*HeadAt(unsigned offset) {
-    for (const Head &head : kHeads)
-        if (head.offset == offset)
-            return head.member;
-    return nullptr;
+bool IsList(unsigned list) { return Find(list) != nullptr; }
+
+PgrMsgItem *GetHead(const PgrMsg *message, unsigned list) {
+    PgrMsgItem *item;
+    std::memcpy(&item, reinterpret_cast<const unsigned char *>(message) + Find(list)->offset,
+                sizeof item);
+    return item;
+}
+
+void SetHead(PgrMsg *message, unsigned list, PgrMsgItem *item) {
+    std::memcpy(reinterpret_cast<unsigned char *>(message) + Find(list)->offset, &item,
+                sizeof item);
 }
 
 std::string HeadOffsetsText() {
     std::string text;
     for (const Head &head : kHeads)
-        text += (text.empty() ? "" : ", ") + std::to_string(head.offset);
+        text += (text.empty() ? "" : ", ") + std::to_string(head.list);
     return text;
 }
 
@@ -59,7 +76,7 @@ void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &m) {
     m.texts.assign(specs.size(), std::vector<char>());
     PgrMsg *message = m.Message();
     for (const Head &head : kHeads)
-        message->*head.member = nullptr;
+        SetHead(message, head.list, nullptr);
 
     // Link from the back so that each list keeps the description's order.
     for (std::size_t i = specs.size(); i-- > 0;) {
@@ -69,12 +86,11 @@ void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &m) {
         if (!spec.nullText)
             m.texts[i].assign(spec.text.begin(), spec.text.end());
         m.texts[i].push_back('\0');
-        PgrMsgItem *PgrMsg::*head = HeadAt(spec.list);
-        item.Next = message->*head;
+        item.Next = GetHead(message, spec.list);
         item.Size = spec.size;
         item.Kind = spec.kind;
         item.Text = spec.nullText ? nullptr : m.texts[i].data();
-        message->*head = &item;
+        SetHead(message, spec.list, &item);
     }
     m.snapshot = Snapshot(m);
 }

@@ -10,8 +10,13 @@
 #include "description.h"
 #include "vykostra.h"
 
-// The head that stands at `offset` in the 32-bit record, or nullptr.
-PgrMsgItem *PgrMsg::*HeadAt(unsigned offset);
+// Whether a head stands at `list` in the 32-bit record.
+bool IsList(unsigned list);
+
+// The head of list `list` (named by its 32-bit offset), read and written
+// bytewise: in the packed record it need not be aligned for a pointer.
+PgrMsgItem *GetHead(const PgrMsg *message, unsigned list);
+void SetHead(PgrMsg *message, unsigned list, PgrMsgItem *item);
 
 // "36, 68, ..., 168": the heads' offsets in ascending order.
 std::string HeadOffsetsText();
