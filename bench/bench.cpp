@@ -5,13 +5,13 @@
 //     the same system calls issued directly (ratio "vs_syscalls").
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "message.h"
 #include "scrub.h"
 #include "vykostra.h"
 
@@ -73,38 +73,25 @@ BENCHMARK(ScrubOneMiB);
 
 // Sixteen lists, 52 texts of 20 to 200 bytes, written to a file in /tmp.
 void RealisticCall(benchmark::State &state) {
-    std::vector<PgrMsgItem> items(52);
-    std::vector<std::vector<char>> texts;
-    PgrMsg message{};
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        texts.push_back(MakeText(20 + (i * 37) % 180));
-        PgrMsgItem &item = items[i];
-        item.Kind = PGRMSG_KIND_TEXT;
-        item.Size = 2;
-        item.Text = texts.back().data();
+    const unsigned lists[16] = {36, 68, 72, 76, 80, 84, 92, 96,
+                                140, 144, 148, 152, 156, 160, 164, 168};
+    std::vector<ItemSpec> specs(52);
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        specs[i].list = lists[i % 16];
+        specs[i].kind = PGRMSG_KIND_TEXT;
+        specs[i].size = 2;
+        const std::vector<char> text = MakeText(20 + (i * 37) % 180);
+        specs[i].text = text.data();
     }
-    // Several items per list; heads are written bytewise, since in the
-    // packed record they need not be aligned.
-    const std::size_t heads[16] = {
-        offsetof(PgrMsg, Head36),  offsetof(PgrMsg, Head68),  offsetof(PgrMsg, Head72),
-        offsetof(PgrMsg, Head76),  offsetof(PgrMsg, Head80),  offsetof(PgrMsg, Head84),
-        offsetof(PgrMsg, Head92),  offsetof(PgrMsg, Head96),  offsetof(PgrMsg, Head140),
-        offsetof(PgrMsg, Head144), offsetof(PgrMsg, Head148), offsetof(PgrMsg, Head152),
-        offsetof(PgrMsg, Head156), offsetof(PgrMsg, Head160), offsetof(PgrMsg, Head164),
-        offsetof(PgrMsg, Head168)};
-    auto *record = reinterpret_cast<unsigned char *>(&message);
-    for (std::size_t i = items.size(); i-- > 0;) {
-        PgrMsgItem *item = &items[i], *next;
-        std::memcpy(&next, record + heads[i % 16], sizeof next);
-        item->Next = next;
-        std::memcpy(record + heads[i % 16], &item, sizeof item);
-    }
-    for (auto &text : texts)  // as they stand after a first call
+    HostMessage message;
+    BuildMessage(specs, message);
+    for (auto &text : message.texts)  // as they stand after a first call
         ScrubItemText(text.data());
+    const auto &texts = message.texts;
 
     const std::string path = "/tmp/vykostra-bench." + std::to_string(getpid());
     Ratio(
-        state, [&] { benchmark::DoNotOptimize(VYKPgrMsgCollapse(&message, path.c_str())); },
+        state, [&] { benchmark::DoNotOptimize(VYKPgrMsgCollapse(message.Message(), path.c_str())); },
         [&] {
             const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             for (const auto &text : texts)

@@ -15,18 +15,8 @@ using testing::internal::GetCapturedStderr;
 
 namespace {
 
-struct Collapsed {
-    uint32_t result;
-    std::string file;
-    std::string err;
-};
-
 Collapsed Collapse(HostMessage &message, const TempDir &dir) {
-    const std::string path = dir.Path("out");
-    CaptureStderr();
-    const uint32_t result = VYKPgrMsgCollapse(message.Message(), path.c_str());
-    std::string err = GetCapturedStderr();
-    return {result, ReadFile(path), err};
+    return CollapseCapturing(message, dir.Path("out"));
 }
 
 struct ScrubCase {

@@ -8,15 +8,9 @@
 #include "test_support.h"
 #include "vykostra.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-
 namespace {
 
-struct Outcome {
-    uint32_t result;
-    std::string file;
-    std::string err;
+struct Outcome : Collapsed {
     int writes;
     int allocations;
 };
@@ -24,44 +18,45 @@ struct Outcome {
 Outcome CollapseWith(const char *description, WriteFault fault, const std::string &path) {
     HostMessage message;
     Build(message, description);
-    CaptureStderr();
     g_shim.writes = 0;
     g_shim.allocations = 0;
     g_shim.writeFault = fault;
-    g_shim.counting = true;
-    const uint32_t result = VYKPgrMsgCollapse(message.Message(), path.c_str());
-    g_shim.counting = false;
+    const Collapsed collapsed =
+        CollapseCapturing(message, path, [](bool calling) { g_shim.counting = calling; });
     g_shim.writeFault = WriteFault::kNone;
-    std::string err = GetCapturedStderr();
-    return {result, ReadFile(path), err, g_shim.writes.load(), g_shim.allocations.load()};
+    return {collapsed, g_shim.writes.load(), g_shim.allocations.load()};
 }
 
-const char kTwoTexts[] = R"(36 1 2 "first|"
-                            36 1 2 "second")";
+// Each row: an injected fault, and what two texts leave behind.
+struct FaultCase {
+    WriteFault fault;
+    const char *file;
+    bool diagnosed;
+    int writes;
+};
 
-TEST(WriteFaults, NoProgressEndsTheItemOnly) {
+class WriteFaults : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(WriteFaults, OnlyAFailedWriteEndsAnItem) {
     TempDir dir;
-    const Outcome got = CollapseWith(kTwoTexts, WriteFault::kZero, dir.Path("out"));
+    const Outcome got = CollapseWith(R"(36 1 2 "first|"
+                                        36 1 2 "second")",
+                                     GetParam().fault, dir.Path("out"));
     EXPECT_EQ(got.result, PGRMSG_OK);
-    EXPECT_EQ(got.file, "second");
-    EXPECT_EQ(got.err, kWriteFailedLine);
+    EXPECT_EQ(got.file, GetParam().file);
+    EXPECT_EQ(got.err, GetParam().diagnosed ? kWriteFailedLine : "");
+    EXPECT_EQ(got.writes, GetParam().writes);
 }
 
-TEST(WriteFaults, ShortWritesAreContinued) {
-    TempDir dir;
-    const Outcome got = CollapseWith(kTwoTexts, WriteFault::kOneByte, dir.Path("out"));
-    EXPECT_EQ(got.file, "first|second");
-    EXPECT_EQ(got.err, "");
-    EXPECT_EQ(got.writes, 12);
-}
-
-TEST(WriteFaults, InterruptedWriteIsRetried) {
-    TempDir dir;
-    const Outcome got = CollapseWith(kTwoTexts, WriteFault::kInterruptOnce, dir.Path("out"));
-    EXPECT_EQ(got.file, "first|second");
-    EXPECT_EQ(got.err, "");
-    EXPECT_EQ(got.writes, 3);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WriteFaults,
+    testing::Values(FaultCase{WriteFault::kNone, "first|second", false, 2},
+                    // no progress and no error: the item ends, the walk goes on
+                    FaultCase{WriteFault::kZero, "second", true, 2},
+                    // short writes are continued to the end
+                    FaultCase{WriteFault::kOneByte, "first|second", false, 12},
+                    // interrupted before writing anything: retried
+                    FaultCase{WriteFault::kInterruptOnce, "first|second", false, 3}));
 
 // One write per written text and nothing else on the plain path.
 TEST(SystemCalls, OneWritePerWrittenText) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ftw.h>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,6 +62,18 @@ void Build(HostMessage &message, const std::string &description) {
 
 std::string TextOf(const HostMessage &message, std::size_t i) {
     return message.texts.at(i).data();
+}
+
+Collapsed CollapseCapturing(HostMessage &message, const std::string &path,
+                            void (*around)(bool)) {
+    testing::internal::CaptureStderr();
+    if (around != nullptr)
+        around(true);
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), path.c_str());
+    if (around != nullptr)
+        around(false);
+    std::string err = testing::internal::GetCapturedStderr();
+    return {result, ReadFile(path), err};
 }
 
 int RunInChild(void (*body)(void *), void *context, std::string &err) {

@@ -29,6 +29,18 @@ void Build(HostMessage &message, const std::string &description);
 // The text of item `i` (0-based) as it stands in memory.
 std::string TextOf(const HostMessage &message, std::size_t i);
 
+// What a call left: its result, the file's bytes, its diagnostics.
+struct Collapsed {
+    uint32_t result;
+    std::string file;
+    std::string err;
+};
+
+// Collapses `message` into `path` with standard error captured; `around`,
+// if given, is called with true right before the call and false right after.
+Collapsed CollapseCapturing(HostMessage &message, const std::string &path,
+                            void (*around)(bool) = nullptr);
+
 // Runs `body` in a child process with its standard error read through a pipe;
 // returns the child's exit status and sets `err` to what it printed.
 int RunInChild(void (*body)(void *), void *context, std::string &err);
