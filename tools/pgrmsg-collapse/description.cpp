@@ -31,6 +31,14 @@ struct Cursor {
     }
 };
 
+// The escapes a quoted text knows besides \xHH, both ways.
+struct Escape {
+    char letter;
+    char byte;
+};
+const Escape kEscapes[] = {{'n', '\n'}, {'r', '\r'}, {'f', '\f'}, {'t', '\t'},
+                           {'v', '\v'}, {'\\', '\\'}, {'"', '"'}};
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -84,15 +92,7 @@ std::string ParseQuoted(Cursor &c, std::string &text) {
         if (c.AtEnd())
             return "unterminated string";
         const char e = c.s[c.pos++];
-        switch (e) {
-        case 'n': text += '\n'; break;
-        case 'r': text += '\r'; break;
-        case 'f': text += '\f'; break;
-        case 't': text += '\t'; break;
-        case 'v': text += '\v'; break;
-        case '\\': text += '\\'; break;
-        case '"': text += '"'; break;
-        case 'x': {
+        if (e == 'x') {
             const int hi = c.pos < c.end ? HexDigit(c.s[c.pos]) : -1;
             const int lo = c.pos + 1 < c.end ? HexDigit(c.s[c.pos + 1]) : -1;
             if (hi < 0 || lo < 0)
@@ -102,12 +102,16 @@ std::string ParseQuoted(Cursor &c, std::string &text) {
             if (byte == 0)
                 return "\\x00 in text: a text cannot hold a NUL";
             text += static_cast<char>(byte);
-            break;
+            continue;
         }
-        default:
+        const Escape *escape = nullptr;
+        for (const Escape &known : kEscapes)
+            if (known.letter == e)
+                escape = &known;
+        if (escape == nullptr)
             return std::string("bad escape \\") + e +
                    " (known: \\n \\r \\f \\t \\v \\\\ \\\" \\xHH)";
-        }
+        text += escape->byte;
     }
 }
 
@@ -233,22 +237,19 @@ std::string QuoteText(const std::string &text) {
     std::string out = "\"";
     for (const char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);
-        switch (byte) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\f': out += "\\f"; break;
-        case '\t': out += "\\t"; break;
-        case '\v': out += "\\v"; break;
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        default:
-            if (byte >= 0x20 && byte < 0x7F) {
-                out += ch;
-            } else {
-                out += "\\x";
-                out += kHex[byte >> 4];
-                out += kHex[byte & 15];
-            }
+        const Escape *escape = nullptr;
+        for (const Escape &known : kEscapes)
+            if (known.byte == ch)
+                escape = &known;
+        if (escape != nullptr) {
+            out += '\\';
+            out += escape->letter;
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            out += ch;
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
         }
     }
     return out + "\"";
