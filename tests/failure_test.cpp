@@ -28,11 +28,11 @@ TEST(Failure, DeviceThatTakesNoWrites) {
         GTEST_SKIP() << "no /dev/full here";
     HostMessage message;
     Build(message, kThreeTexts);
-    CaptureStderr();
-    EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), "/dev/full"), PGRMSG_OK);
+    const Collapsed got = CollapseCapturing(message, "/dev/full");
+    EXPECT_EQ(got.result, PGRMSG_OK);
     // Walk order: 140 first, then 36, then 68.
-    EXPECT_EQ(GetCapturedStderr(), std::string(kWriteFailedLine) + kWriteFailedLine +
-                                       kEmptyLine + kWriteFailedLine);
+    EXPECT_EQ(got.err, std::string(kWriteFailedLine) + kWriteFailedLine + kEmptyLine +
+                           kWriteFailedLine);
     EXPECT_EQ(TextOf(message, 0), "first ");
     EXPECT_EQ(TextOf(message, 3), "secondX");
     EXPECT_EQ(ContractBreach(message), "");
@@ -120,9 +120,9 @@ TEST(Failure, PathsThatCannotBeOpened) {
         HostMessage message;
         Build(message, R"(36 1 2 "a\r\nb\xE9"
                           36 1 2 "")");
-        CaptureStderr();
-        EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), path.c_str()), PGRMSG_ERR_OPEN) << path;
-        EXPECT_EQ(GetCapturedStderr(), "") << path;
+        const Collapsed got = CollapseCapturing(message, path);
+        EXPECT_EQ(got.result, PGRMSG_ERR_OPEN) << path;
+        EXPECT_EQ(got.err, "") << path;
         EXPECT_EQ(TextOf(message, 0), "a\r\nb\xE9") << path;
     }
     EXPECT_FALSE(FileExists(dir.Path("missing")));
