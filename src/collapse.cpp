@@ -38,10 +38,17 @@ constexpr std::size_t kWalkOrder[] = {
     offsetof(PgrMsg, Head168),
 };
 static_assert(sizeof kWalkOrder / sizeof kWalkOrder[0] == 16, "sixteen lists");
-static_assert(sizeof(void *) != 4 || (kWalkOrder[0] == 140 && kWalkOrder[1] == 36 &&
-                                      kWalkOrder[6] == 76 && kWalkOrder[11] == 152 &&
-                                      kWalkOrder[15] == 168),
-              "the 32-bit walk order");
+
+// Where pointers are 4 bytes wide the offsets are the host's own numbers.
+constexpr bool IsHostWalkOrder() {
+    constexpr std::size_t host[] = {140, 36, 144, 68, 148, 72, 76, 156,
+                                    80, 160, 84, 152, 92, 164, 96, 168};
+    for (std::size_t i = 0; i < 16; ++i)
+        if (kWalkOrder[i] != host[i])
+            return false;
+    return true;
+}
+static_assert(sizeof(void *) != 4 || IsHostWalkOrder(), "the 32-bit walk order");
 
 // A head is copied out rather than read through a pointer: in the packed
 // record it need not be aligned for one.
