@@ -77,7 +77,7 @@ FifoRun CollapseIntoPausedFifo(const char *description, std::size_t bigText) {
     g_alarms = 0;
     std::atomic<bool> returned{false};
 
-    std::thread drain([&] {
+    auto drainBody = [&] {
         sigset_t alarm;
         sigemptyset(&alarm);
         sigaddset(&alarm, SIGALRM);
@@ -91,7 +91,17 @@ FifoRun CollapseIntoPausedFifo(const char *description, std::size_t bigText) {
         while ((got = read(reader, buffer, sizeof buffer)) != 0)
             if (got > 0)
                 run.received.append(buffer, static_cast<std::size_t>(got));
-    });
+    };
+    // A plain thread: a join that fails is reported, never an abort.
+    pthread_t drain;
+    EXPECT_EQ(pthread_create(
+                  &drain, nullptr,
+                  [](void *body) -> void * {
+                      (*static_cast<decltype(drainBody) *>(body))();
+                      return nullptr;
+                  },
+                  &drainBody),
+              0);
     const itimerval every10ms{{0, 10000}, {0, 10000}};
     setitimer(ITIMER_REAL, &every10ms, nullptr);
     CaptureStderr();
@@ -100,13 +110,42 @@ FifoRun CollapseIntoPausedFifo(const char *description, std::size_t bigText) {
     run.err = GetCapturedStderr();
     const itimerval off{};
     setitimer(ITIMER_REAL, &off, nullptr);
-    drain.join();
+    EXPECT_EQ(pthread_join(drain, nullptr), 0);
     sigaction(SIGALRM, &old, nullptr);
     close(reader);
     return run;
 }
 
+// Whether a signal handler leaves the process's threads intact.  Under
+// qemu-i386 it does not: once a handler has run while a second thread
+// exists, pthread_join fails with EDEADLK.  Probed in a child, which the
+// defect may break.
+bool HandlersKeepThreadsIntact() {
+    std::string err;
+    return RunInChild(
+               [](void *) {
+                   signal(SIGUSR1, [](int) {});
+                   pthread_t thread;
+                   pthread_create(
+                       &thread, nullptr,
+                       [](void *) -> void * {
+                           usleep(20000);
+                           return nullptr;
+                       },
+                       nullptr);
+                   raise(SIGUSR1);
+                   _exit(pthread_join(thread, nullptr) == 0 ? 0 : 1);
+               },
+               nullptr, err) == 0;
+}
+
+#define SKIP_WHERE_HANDLERS_BREAK_THREADS()                                                  \
+    if (!HandlersKeepThreadsIntact())                                                        \
+    GTEST_SKIP() << "this host (an emulator) loses track of threads once a signal handler " \
+                    "has run, so writes interrupted by signals cannot be driven here"
+
 TEST(Signals, WriteInterruptedBeforeWritingIsRetried) {
+    SKIP_WHERE_HANDLERS_BREAK_THREADS();
     // The first text fills the pipe; the second's write blocks having
     // written nothing, and is interrupted.
     const FifoRun run = CollapseIntoPausedFifo(R"(36 1 2 "filler"
@@ -119,6 +158,7 @@ TEST(Signals, WriteInterruptedBeforeWritingIsRetried) {
 }
 
 TEST(Signals, WriteInterruptedPartWayIsContinued) {
+    SKIP_WHERE_HANDLERS_BREAK_THREADS();
     // 20000 bytes into a 4096-byte pipe: the write is cut short by the
     // signal after the first 4096 and must be carried on.
     const FifoRun run = CollapseIntoPausedFifo(R"(36 1 2 "big"

@@ -1,0 +1,55 @@
+# How this build's test programs run on this host, found out by running
+# one.  Hosts of one kind differ: some execute 32-bit programs and some do
+# not, and 32-bit Wine needs that too.  The answer lands in
+#   VYKOSTRA_TEST_RUNNER       how: natively, under qemu-i386, under Wine
+#   VYKOSTRA_TEST_SKIP_REASON  set when Windows programs cannot run here:
+#                              the tests that run one are then reported
+#                              skipped, with this reason
+# and, for a 32-bit Linux build on a host that cannot execute it, in
+# CMAKE_CROSSCOMPILING_EMULATOR (qemu-i386).
+set(VYKOSTRA_TEST_RUNNER natively)
+set(VYKOSTRA_TEST_SKIP_REASON "")
+
+if(CMAKE_CROSSCOMPILING AND BUILD_TESTING)
+  set(probe ${PROJECT_BINARY_DIR}/runner-probe${CMAKE_EXECUTABLE_SUFFIX})
+  try_compile(probe_built SOURCE_FROM_CONTENT probe.c "int main(void) { return 0; }\n"
+    COPY_FILE ${probe})
+  if(NOT probe_built)
+    message(FATAL_ERROR "cannot build a test program for ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+
+  if(WIN32)
+    # The tests' Wine prefix is made here, once, by the probe itself.
+    set(ENV{VYKOSTRA_WINEPREFIX} ${PROJECT_BINARY_DIR}/tests/wineprefix)
+    execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${probe}
+      RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error TIMEOUT 300)
+    if(status EQUAL 0)
+      set(VYKOSTRA_TEST_RUNNER "under Wine")
+    else()
+      string(REGEX MATCH "[^\n]*[^\n ][^\n]*" first "${error}")
+      set(VYKOSTRA_TEST_RUNNER "not at all (Wine cannot start them)")
+      set(VYKOSTRA_TEST_SKIP_REASON
+        "Wine cannot start ${CMAKE_SYSTEM_PROCESSOR} Windows programs on this host (${first})")
+      message(STATUS "Skipping the tests that run Windows programs: ${VYKOSTRA_TEST_SKIP_REASON}")
+    endif()
+  elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    execute_process(COMMAND ${probe} RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+    if(NOT status EQUAL 0)
+      find_program(VYKOSTRA_QEMU qemu-i386)
+      if(VYKOSTRA_QEMU)
+        execute_process(COMMAND ${VYKOSTRA_QEMU} ${probe} RESULT_VARIABLE status
+          OUTPUT_QUIET ERROR_QUIET)
+      endif()
+      if(NOT VYKOSTRA_QEMU OR NOT status EQUAL 0)
+        message(FATAL_ERROR "This host cannot run ${CMAKE_SYSTEM_PROCESSOR} programs: "
+          "install qemu-i386 (Debian package qemu-user) to run the tests under emulation")
+      endif()
+      set(CMAKE_CROSSCOMPILING_EMULATOR ${VYKOSTRA_QEMU})
+      set(VYKOSTRA_TEST_RUNNER "under qemu-i386")
+    endif()
+  endif()
+  file(REMOVE ${probe})
+endif()
+
+file(WRITE ${PROJECT_BINARY_DIR}/test-runner.txt
+  "${VYKOSTRA_TEST_RUNNER}\n${VYKOSTRA_TEST_SKIP_REASON}\n")
