@@ -141,6 +141,14 @@ typedef struct VYKOSTRA_PACKED PgrMsg {
  *     if a write fails, a diagnostic is printed and the walk goes on
  *     with the next item.  Bytes already written stay in the file.
  *
+ * The file is opened close-on-exec (on Windows, not inherited) and never
+ * as descriptor 0, 1 or 2, even when the host has closed those, so that
+ * diagnostics never land in it.  A write never raises a signal in the
+ * host: while the call writes, SIGPIPE and SIGXFSZ are blocked in the
+ * calling thread only (no process-wide change), a write that would raise
+ * one fails instead (a diagnostic), and the thread's signal mask and
+ * pending signals are as they were when the call returns.
+ *
  * Returns PGRMSG_OK (0) once the file was opened, whatever happened to
  * single items, or PGRMSG_ERR_OPEN if the file could not be opened or
  * `message` or `path` is NULL.  In that case nothing is printed and the

@@ -58,7 +58,7 @@ PgrMsgItem *HeadAt(const PgrMsg *message, std::size_t offset) {
     return head;
 }
 
-void CollapseItem(PgrMsgItem *item, int file) {
+void CollapseItem(PgrMsgItem *item, OutputFile &file) {
     if (item->Kind != PGRMSG_KIND_TEXT)
         return;
     // Scrubbed whether or not it is written: the host sees the same text
@@ -76,7 +76,7 @@ void CollapseItem(PgrMsgItem *item, int file) {
         Diagnose(kWriteFailed);
 }
 
-void CollapseItemList(PgrMsgItem *head, int file) {
+void CollapseItemList(PgrMsgItem *head, OutputFile &file) {
     // Iterative, so a list of any length needs no more stack than one.
     for (PgrMsgItem *item = head; item != nullptr; item = item->Next)
         CollapseItem(item, file);
@@ -88,8 +88,8 @@ extern "C" VYKOSTRA_API uint32_t VYKOSTRA_CALL
 VYKPgrMsgCollapse(PgrMsg *message, const char *path) {
     if (message == nullptr || path == nullptr)
         return PGRMSG_ERR_OPEN;
-    const int file = OutputFileOpen(path);
-    if (file == -1)
+    OutputFile file;
+    if (!OutputFileOpen(file, path))
         return PGRMSG_ERR_OPEN;
     for (const std::size_t head : kWalkOrder)
         CollapseItemList(HeadAt(message, head), file);

@@ -5,16 +5,36 @@
 
 #include <cstddef>
 
+#if defined(_WIN32)
+struct OutputFile {
+    int descriptor;
+};
+#else
+#include <signal.h>
+// Beside the descriptor, what the call changed of the calling thread's
+// signal state while it writes, to be put back exactly when it closes.
+struct OutputFile {
+    int descriptor;
+    sigset_t hostMask;     // the thread's mask before the call
+    sigset_t hostPending;  // what was pending then (only read if blocked)
+    bool raisedPipe;       // a write failed with EPIPE
+    bool raisedSize;       // a write failed with EFBIG
+};
+#endif
+
 // Opens `path` write-only and binary, created with owner read/write if
-// missing, truncated if present.  Returns the descriptor, or -1.
-int OutputFileOpen(const char *path);
+// missing, truncated if present, never inherited by child processes and
+// never as standard input, output or error.  Returns false if it cannot.
+bool OutputFileOpen(OutputFile &file, const char *path);
 
 // Writes all `length` bytes, continuing after short writes and retrying a
 // write interrupted before it wrote anything.  Returns false as soon as a
-// write reports failure; what was written until then stays.
-bool OutputFileWrite(int file, const char *bytes, std::size_t length);
+// write reports failure; what was written until then stays.  Raises no
+// signal in the host.
+bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length);
 
-// Closes the descriptor; its result tells the caller nothing it can act on.
-void OutputFileClose(int file);
+// Closes the descriptor and puts back what opening changed; the close's
+// result tells the caller nothing it can act on.
+void OutputFileClose(OutputFile &file);
 
 #endif

@@ -5,16 +5,39 @@
 #include <limits.h>
 #include <sys/stat.h>
 
-int OutputFileOpen(const char *path) {
-    // Binary: the texts reach the file byte for byte, no CR before LF.
-    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+namespace {
+
+// Binary: the texts reach the file byte for byte, no CR before LF.
+// Not inherited by child processes (Windows' close-on-exec).
+const int kFlags = _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT;
+const int kMode = _S_IREAD | _S_IWRITE;
+
+} // namespace
+
+bool OutputFileOpen(OutputFile &file, const char *path) {
+    // The runtime hands out the lowest free descriptor, so a host that has
+    // closed standard error would get the file as descriptor 2, and the
+    // diagnostics written into it.  Such a descriptor is held while the
+    // file is opened again; three at most, and all let go afterwards.
+    int held[3];
+    int count = 0;
+    int fd = _open(path, kFlags, kMode);
+    while (fd >= 0 && fd <= 2 && count < 3) {
+        held[count++] = fd;
+        fd = _open(path, kFlags, kMode);
+    }
+    while (count > 0)
+        _close(held[--count]);
+    file.descriptor = fd;
+    return fd != -1;
 }
 
-bool OutputFileWrite(int file, const char *bytes, std::size_t length) {
-    // _write takes an unsigned count but reports it as an int.
+bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
+    // _write takes an unsigned count but reports it as an int.  MSVCRT
+    // raises no signal on a failed write.
     while (length > 0) {
         const unsigned chunk = length < INT_MAX ? static_cast<unsigned>(length) : INT_MAX;
-        const int written = _write(file, bytes, chunk);
+        const int written = _write(file.descriptor, bytes, chunk);
         if (written <= 0) // -1 is failure; 0 would be no progress
             return false;
         bytes += written;
@@ -23,4 +46,4 @@ bool OutputFileWrite(int file, const char *bytes, std::size_t length) {
     return true;
 }
 
-void OutputFileClose(int file) { _close(file); }
+void OutputFileClose(OutputFile &file) { _close(file.descriptor); }

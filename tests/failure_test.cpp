@@ -1,6 +1,8 @@
 // Failure paths, each driven on purpose: a device that takes no writes, a
 // file size limit, paths that cannot be opened.
 #include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,14 +46,16 @@ struct LimitRun {
     const char *description;
 };
 
+// SIGXFSZ stays at its default action, which kills: the host must live.
 void CollapseUnderLimit(void *context) {
     const auto &run = *static_cast<LimitRun *>(context);
-    std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{run.limit, run.limit};
     setrlimit(RLIMIT_FSIZE, &limit);
     HostMessage message;
     Build(message, run.description);
-    _exit(VYKPgrMsgCollapse(message.Message(), run.path.c_str()) == PGRMSG_OK ? 0 : 1);
+    const SignalState before = CurrentSignalState();
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.path.c_str());
+    _exit(result != PGRMSG_OK ? 1 : !(CurrentSignalState() == before) ? 2 : 0);
 }
 
 // Each row: a file size limit, what the file holds afterwards, how many
@@ -111,6 +115,90 @@ TEST(LargeFile, WritesPastTwoGiB) {
     struct stat64 st {};
     ASSERT_EQ(stat64(dir.Path("big").c_str(), &st), 0);
     EXPECT_EQ(static_cast<uint64_t>(st.st_size), uint64_t{textBytes} * items);
+}
+
+// A host that has closed standard error (as daemons do): the file must not
+// take descriptor 2, so the diagnostic goes nowhere instead of into it.
+void CollapseWithoutStandardError(void *context) {
+    const auto &path = *static_cast<const std::string *>(context);
+    close(2);
+    HostMessage message;
+    Build(message, R"(36 1 2 ""
+                      36 1 2 "TEXT")");
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), path.c_str());
+    _exit(result != PGRMSG_OK ? 1 : fcntl(2, F_GETFD) != -1 ? 2 : 0);
+}
+
+TEST(HostLives, StandardErrorClosed) {
+    TempDir dir;
+    std::string path = dir.Path("out"), err;
+    EXPECT_EQ(RunInChild(CollapseWithoutStandardError, &path, err), 0);
+    EXPECT_EQ(ReadFile(path), "TEXT");
+}
+
+// A FIFO whose reader takes a few bytes of a long text and leaves, while
+// the call is blocked writing it.  That write and the next item's each
+// fail once (EPIPE), SIGPIPE kills nobody, and the thread's signal state
+// is as it was, including a SIGPIPE the host already had pending.
+struct PipeRun {
+    std::string fifo;
+    bool hostPending;
+    bool otherThreadSawDefault = false;  // and its own mask, as the host set it
+};
+
+void CollapseIntoLeavingReader(void *context) {
+    auto &run = *static_cast<PipeRun *>(context);
+    if (run.hostPending) {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        raise(SIGPIPE);
+    }
+    HostMessage message;
+    Build(message, R"(36 1 2 "long"
+                      36 1 2 "tail")");
+    std::vector<char> text(std::size_t{1} << 20, 'b');
+    text.back() = '\0';
+    message.items[0].Text = text.data();
+    const SignalState before = CurrentSignalState();
+    pthread_t reader;
+    pthread_create(
+        &reader, nullptr,
+        [](void *shared) -> void * {
+            auto &state = *static_cast<PipeRun *>(shared);
+            const int fd = open(state.fifo.c_str(), O_RDONLY);
+            usleep(100000);  // the writer fills the pipe and blocks
+            struct sigaction action {};
+            sigaction(SIGPIPE, nullptr, &action);
+            sigset_t mask;
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+            state.otherThreadSawDefault =
+                action.sa_handler == SIG_DFL &&
+                sigismember(&mask, SIGPIPE) == (state.hostPending ? 1 : 0);
+            char some[10];
+            read(fd, some, sizeof some);
+            close(fd);
+            return nullptr;
+        },
+        &run);
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.fifo.c_str());
+    pthread_join(reader, nullptr);
+    _exit(result != PGRMSG_OK                      ? 1
+          : !(CurrentSignalState() == before)     ? 2
+          : !run.otherThreadSawDefault            ? 3
+                                                  : 0);
+}
+
+TEST(HostLives, FifoReaderLeavesMidText) {
+    for (const bool hostPending : {false, true}) {
+        TempDir dir;
+        PipeRun run{dir.Path("fifo"), hostPending};
+        ASSERT_EQ(mkfifo(run.fifo.c_str(), 0600), 0);
+        std::string err;
+        EXPECT_EQ(RunInChild(CollapseIntoLeavingReader, &run, err), 0) << hostPending;
+        EXPECT_EQ(err, std::string(kWriteFailedLine) + kWriteFailedLine) << hostPending;
+    }
 }
 
 TEST(Failure, PathsThatCannotBeOpened) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -101,4 +102,25 @@ int RunInChild(void (*body)(void *), void *context, std::string &err) {
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+SignalState CurrentSignalState() {
+    sigset_t mask, pending;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    sigpending(&pending);
+    SignalState state;
+    for (int s = 1; s < 32; ++s) {
+        if (sigismember(&mask, s) == 1)
+            state.mask += std::to_string(s) + " ";
+        if (sigismember(&pending, s) == 1)
+            state.pending += std::to_string(s) + " ";
+    }
+    for (const int s : {SIGPIPE, SIGXFSZ}) {
+        struct sigaction action {};
+        sigaction(s, nullptr, &action);
+        state.dispositions += action.sa_handler == SIG_DFL   ? "default "
+                              : action.sa_handler == SIG_IGN ? "ignore "
+                                                             : "handler ";
+    }
+    return state;
 }

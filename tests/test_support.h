@@ -45,6 +45,17 @@ Collapsed CollapseCapturing(HostMessage &message, const std::string &path,
 // returns the child's exit status and sets `err` to what it printed.
 int RunInChild(void (*body)(void *), void *context, std::string &err);
 
+// What a call must leave of the calling thread's signal state as it found
+// it: the mask, the pending signals and the dispositions of the two
+// signals a write can raise (SIGPIPE, SIGXFSZ).  Sets are listed as text.
+struct SignalState {
+    std::string mask, pending, dispositions;
+    bool operator==(const SignalState &o) const {
+        return mask == o.mask && pending == o.pending && dispositions == o.dispositions;
+    }
+};
+SignalState CurrentSignalState();
+
 extern const char kEmptyLine[];
 extern const char kWriteFailedLine[];
 
