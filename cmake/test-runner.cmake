@@ -20,6 +20,7 @@ if(CMAKE_CROSSCOMPILING AND BUILD_TESTING)
 
   if(WIN32)
     # The tests' Wine prefix is made here, once, by the probe itself.
+    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
     set(ENV{VYKOSTRA_WINEPREFIX} ${PROJECT_BINARY_DIR}/tests/wineprefix)
     execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${probe}
       RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error TIMEOUT 300)

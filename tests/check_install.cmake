@@ -1,7 +1,9 @@
 # Installs the build into a fresh prefix, then builds the consumer against
 # it twice, with find_package and with pkg-config, and runs both.
 # Variables: BUILD, SOURCE, WORK, GENERATOR, C_COMPILER, C_FLAGS,
-# TOOLCHAIN (optional), EMULATOR (optional), WINDOWS (ON/OFF).
+# TOOLCHAIN (optional), EMULATOR (optional, its words apart by '|'),
+# WINDOWS (ON/OFF).
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)

@@ -1,9 +1,15 @@
-// The 32-bit binary contract as a host with its own definitions sees it:
-// records laid out from raw byte offsets, without the header's structs.
-// Built where pointers are 4 bytes wide; prints "N passed, N failed".
+// The library as a host apart from it sees it.  Where pointers are 4 bytes
+// wide: the 32-bit binary contract, with records laid out from raw byte
+// offsets, without the header's structs.  On every build it runs on: a
+// host that has closed standard error.  Prints "N passed, N failed".
 #include <stdio.h>
 #include <stdint.h>
 #include <string.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <string>
 
@@ -84,20 +90,8 @@ std::string ReadAll(const char *path, bool text) {
     return bytes;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    if (sizeof(void *) != 4) {
-        printf("pointers are not 4 bytes wide: nothing to check\n0 passed, 0 failed\n");
-        return 0;
-    }
-    if (argc != 3) {
-        fprintf(stderr, "usage: layout_test OUTPUT-FILE STDERR-FILE\n");
-        return 2;
-    }
-    const char *out = argv[1];
-    const char *err = argv[2];
-
+// The 32-bit records from raw offsets; diagnostics go to `err`.
+void CheckLayout(const char *out, const char *err) {
     Host host;
     // One item per list, so the file shows the walk order.
     for (unsigned h : kHeads) {
@@ -122,13 +116,8 @@ int main(int argc, char **argv) {
     memcpy(messageBefore, host.message, sizeof messageBefore);
     memcpy(itemsBefore, host.items, sizeof itemsBefore);
 
-    fflush(stderr);
-    if (freopen(err, "w", stderr) == nullptr) {
-        printf("cannot redirect stderr to %s\n", err);
-        return 2;
-    }
     const uint32_t result = VYKPgrMsgCollapse(reinterpret_cast<PgrMsg *>(host.message), out);
-    fclose(stderr);
+    fflush(stderr);
 
     Check(result == 0, "result 0");
     Check(ReadAll(out, false) == "140,36,  X|144,68,148,72,76,156,80,160,84,152,92,164,96,168,",
@@ -147,6 +136,50 @@ int main(int argc, char **argv) {
     Check(VYKPgrMsgCollapse(reinterpret_cast<PgrMsg *>(host.message), ".") == 0x90006002u,
           "a folder as the path: PGRMSG_ERR_OPEN");
 
+}
+
+// The host closes standard error at the descriptor level, as daemons do.
+// The runtime hands out the lowest free descriptor, so the file could get
+// number 2, and the diagnostic for the empty item would land in it.
+void CheckClosedStandardError(const char *out, const char *err) {
+    static char none[] = "", some[] = "TEXT";
+    static PgrMsgItem empty, text;
+    static PgrMsg message;
+    empty.Size = text.Size = 2;
+    empty.Kind = text.Kind = PGRMSG_KIND_TEXT;
+    empty.Text = none;
+    text.Text = some;
+    empty.Next = &text;
+    message.Head36 = &empty;
+    const std::string before = ReadAll(err, true);
+#ifdef _WIN32
+    _close(2);
+#else
+    close(2);
+#endif
+    Check(VYKPgrMsgCollapse(&message, out) == 0, "closed stderr: result 0");
+    fflush(stderr);
+    Check(ReadAll(out, false) == "TEXT", "closed stderr: the file holds the text alone");
+    Check(ReadAll(err, true) == before, "closed stderr: the diagnostic went nowhere");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 4) {
+        fprintf(stderr, "usage: layout_test OUTPUT-FILE OUTPUT-FILE-2 STDERR-FILE\n");
+        return 2;
+    }
+    fflush(stderr);
+    if (freopen(argv[3], "w", stderr) == nullptr) {
+        printf("cannot redirect stderr to %s\n", argv[3]);
+        return 2;
+    }
+    if (sizeof(void *) == 4)
+        CheckLayout(argv[1], argv[3]);
+    else
+        printf("pointers are not 4 bytes wide: no 32-bit layout to check\n");
+    CheckClosedStandardError(argv[2], argv[3]);
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

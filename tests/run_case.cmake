@@ -6,14 +6,15 @@
 #   NAME.pre     bytes the output file holds before the call (optional)
 #   NAME.dir     present: the output path is a folder
 #   NAME.status  the expected exit status (absent: 0)
-# Variables: TOOL, LIBRARY, CASES, CASE, WORK, and EMULATOR (optional, a
-# ;-list) and CRLF (ON where text streams end lines in CR LF).
+# Variables: TOOL, LIBRARY, CASES, CASE, WORK, and EMULATOR (optional, its
+# words apart by '|') and CRLF (ON where text streams end lines in CR LF).
 foreach(var TOOL LIBRARY CASES CASE WORK)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "run_case.cmake needs -D${var}=...")
   endif()
 endforeach()
 
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 set(base "${CASES}/${CASE}")
 set(output "${WORK}/${CASE}.actual")
 file(REMOVE_RECURSE "${output}")
