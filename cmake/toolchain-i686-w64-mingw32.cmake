@@ -8,6 +8,10 @@ set(triple i686-w64-mingw32)
 set(CMAKE_C_COMPILER ${triple}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${triple}-windres)
+# SSE2 is the baseline, as MSVC has made it for 32-bit code and every
+# supported Windows requires.
+set(CMAKE_C_FLAGS_INIT -msse2)
+set(CMAKE_CXX_FLAGS_INIT -msse2)
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -1,6 +1,7 @@
-// libFuzzer target: builds a message from the input, collapses it, and
-// checks every result against a small model of the library written here,
-// apart from the library's code: the file's bytes, the diagnostics in
+// libFuzzer target: runs every scrub loop on the input's bytes, then
+// builds a message from them, collapses it, and checks every result
+// against a small model of the library written here, apart from the
+// library's code: the file's bytes, the diagnostics in
 // order, the texts left in memory (bytes past each NUL included) and every
 // other byte of the records.
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "scrub.h"
 #include "vykostra.h"
 
 namespace {
@@ -143,6 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             else
                 file.append(item.bytes.data(), length);
         }
+    }
+
+    // Every scrub loop this CPU runs, on the whole input's bytes.
+    static const bool avx2 = CpuScrubPath() == ScrubPath::kAvx2;
+    for (const ScrubPath path : {ScrubPath::kBaseline, ScrubPath::kAvx2}) {
+        if (path == ScrubPath::kAvx2 && !avx2)
+            continue;
+        std::vector<unsigned char> bytes(data, data + size);
+        ScrubBytes(bytes.data(), bytes.size(), path);
+        for (size_t i = 0; i < size; ++i)
+            if (bytes[i] != Scrubbed(data[i]))
+                Fail("a scrub loop");
     }
 
     // The library, with its diagnostics caught in memory.

@@ -58,14 +58,14 @@ PgrMsgItem *HeadAt(const PgrMsg *message, std::size_t offset) {
     return head;
 }
 
-void CollapseItem(PgrMsgItem *item, OutputFile &file) {
+void CollapseItem(PgrMsgItem *item, OutputFile &file, ScrubPath &scrub) {
     if (item->Kind != PGRMSG_KIND_TEXT)
         return;
     // Scrubbed whether or not it is written: the host sees the same text
     // in memory that a written item puts into the file.  A NULL text is
     // taken as an empty one.
     char *const text = item->Text;
-    const std::size_t length = text != nullptr ? ScrubItemText(text) : 0;
+    const std::size_t length = text != nullptr ? ScrubItemText(text, scrub) : 0;
     if (item->Size < 2)
         return;
     if (length == 0) {
@@ -76,10 +76,10 @@ void CollapseItem(PgrMsgItem *item, OutputFile &file) {
         Diagnose(kWriteFailed);
 }
 
-void CollapseItemList(PgrMsgItem *head, OutputFile &file) {
+void CollapseItemList(PgrMsgItem *head, OutputFile &file, ScrubPath &scrub) {
     // Iterative, so a list of any length needs no more stack than one.
     for (PgrMsgItem *item = head; item != nullptr; item = item->Next)
-        CollapseItem(item, file);
+        CollapseItem(item, file, scrub);
 }
 
 } // namespace
@@ -91,8 +91,11 @@ VYKPgrMsgCollapse(PgrMsg *message, const char *path) {
     OutputFile file;
     if (!OutputFileOpen(file, path))
         return PGRMSG_ERR_OPEN;
+    // Which scrub loop this CPU runs is asked at most once, by the first
+    // long text, and forgotten with the call.
+    ScrubPath scrub = ScrubPath::kUnknown;
     for (const std::size_t head : kWalkOrder)
-        CollapseItemList(HeadAt(message, head), file);
+        CollapseItemList(HeadAt(message, head), file, scrub);
     OutputFileClose(file);
     return PGRMSG_OK;
 }

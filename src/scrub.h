@@ -4,14 +4,34 @@
 
 #include <cstddef>
 
+// The loops that do the rewrite, all giving the same bytes: the build's
+// baseline (SSE2 on every x86 build), and on x86 one compiled for AVX2,
+// run only where the CPU and the operating system support it.  A call
+// finds out at most once, and only once a text is long enough to pay for
+// asking (cpuid is slow in a virtual machine); it keeps the answer here,
+// on its own stack: the library has no static state.
+enum class ScrubPath : unsigned char { kUnknown, kBaseline, kAvx2 };
+
+// Texts at least this long are worth asking the CPU for.
+constexpr std::size_t kScrubLongText = 16384;
+
 // Rewrites `text` (NUL-terminated, writable) so that it holds no byte at
 // 0x80 or above and no line feed, form feed or carriage return: high bytes
 // become 'X', those three become blanks.  Never changes the length; returns
 // it (the number of bytes before the NUL) so the caller need not measure
-// the text a second time.
-std::size_t ScrubItemText(char *text);
+// the text a second time.  `path` is the call's memo of the loop to use.
+std::size_t ScrubItemText(char *text, ScrubPath &path);
 
-// The same rewrite of the first `length` bytes of `bytes`, NULs included.
-void ScrubBytes(unsigned char *bytes, std::size_t length);
+// The same rewrite of the first `length` bytes of `bytes`, NULs included,
+// with the loop `path` names (kUnknown: the baseline).  The caller makes
+// sure the CPU runs it.
+void ScrubBytes(unsigned char *bytes, std::size_t length, ScrubPath path);
+
+// The loop this CPU and operating system run best (cpuid, xgetbv).
+ScrubPath CpuScrubPath();
+
+// The same decision from the words the CPU answers: cpuid leaf 1's ECX,
+// XCR0 (as xgetbv reads it where leaf 1 allows), cpuid leaf 7's EBX.
+ScrubPath ScrubPathFor(unsigned leaf1Ecx, unsigned xcr0, unsigned leaf7Ebx);
 
 #endif

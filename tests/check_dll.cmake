@@ -22,3 +22,5 @@ endif()
 if(NOT dump MATCHES "\\[Ordinal/Name Pointer\\] Table\n\t\\[ +0\\] VYKPgrMsgCollapse\n\n")
   message(FATAL_ERROR "expected the one export to be named VYKPgrMsgCollapse:\n${dump}")
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/check_vector_code.cmake)

@@ -14,3 +14,5 @@ endforeach()
 if(NOT names STREQUAL "VYKPgrMsgCollapse")
   message(FATAL_ERROR "exported: ${names}; expected only VYKPgrMsgCollapse")
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/check_vector_code.cmake)

@@ -42,6 +42,7 @@ TEST(Failure, DeviceThatTakesNoWrites) {
 
 struct LimitRun {
     rlim_t limit;
+    bool hostBlocks;  // the host had SIGXFSZ blocked (not pending) already
     std::string path;
     const char *description;
 };
@@ -49,29 +50,42 @@ struct LimitRun {
 // SIGXFSZ stays at its default action, which kills: the host must live.
 void CollapseUnderLimit(void *context) {
     const auto &run = *static_cast<LimitRun *>(context);
-    const rlimit limit{run.limit, run.limit};
+    rlimit limit{run.limit, RLIM_INFINITY};
     setrlimit(RLIMIT_FSIZE, &limit);
+    if (run.hostBlocks) {
+        sigset_t size;
+        sigemptyset(&size);
+        sigaddset(&size, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &size, nullptr);
+    }
     HostMessage message;
     Build(message, run.description);
     const SignalState before = CurrentSignalState();
     const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.path.c_str());
-    _exit(result != PGRMSG_OK ? 1 : !(CurrentSignalState() == before) ? 2 : 0);
+    const bool same = CurrentSignalState() == before;
+    limit.rlim_cur = RLIM_INFINITY;  // for a coverage build's counters
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ExitChild(result != PGRMSG_OK ? 1 : !same ? 2 : 0);
 }
 
-// Each row: a file size limit, what the file holds afterwards, how many
-// writes failed.  The texts are 8, 8 and 3 bytes long.
+// Each row: a file size limit, whether the host blocks SIGXFSZ itself,
+// what the file holds afterwards, how many writes failed.  The texts are
+// 8, 8 and 3 bytes long.  SIGXFSZ is at its default action, which kills.
 struct LimitCase {
     rlim_t limit;
+    bool hostBlocks;
     const char *file;
     int failures;
-    friend void PrintTo(const LimitCase &c, std::ostream *os) { *os << "limit " << c.limit; }
+    friend void PrintTo(const LimitCase &c, std::ostream *os) {
+        *os << "limit " << c.limit << (c.hostBlocks ? ", SIGXFSZ blocked" : "");
+    }
 };
 
 class FileSizeLimit : public testing::TestWithParam<LimitCase> {};
 
 TEST_P(FileSizeLimit, ShortWriteIsContinuedAndFailureReported) {
     TempDir dir;
-    LimitRun run{GetParam().limit, dir.Path("out"), R"(
+    LimitRun run{GetParam().limit, GetParam().hostBlocks, dir.Path("out"), R"(
         36 1 2 "12345678"
         36 1 2 "ABCDEFGH"
         36 1 2 "xyz"
@@ -87,10 +101,11 @@ TEST_P(FileSizeLimit, ShortWriteIsContinuedAndFailureReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, FileSizeLimit,
-    testing::Values(LimitCase{10, "12345678AB", 2},           // cut inside a text
-                    LimitCase{16, "12345678ABCDEFGH", 1},     // cut exactly at its end
-                    LimitCase{19, "12345678ABCDEFGHxyz", 0},  // room for all
-                    LimitCase{0, "", 3}));
+    testing::Values(LimitCase{10, false, "12345678AB", 2},           // cut inside a text
+                    LimitCase{10, true, "12345678AB", 2},
+                    LimitCase{16, false, "12345678ABCDEFGH", 1},     // cut exactly at its end
+                    LimitCase{19, false, "12345678ABCDEFGHxyz", 0},  // room for all
+                    LimitCase{0, false, "", 3}));
 
 // On 32-bit systems the file offset must not stop at 2 GiB.  One 64 MiB
 // text, shared by 33 items, makes a file of 2.06 GiB.
@@ -119,21 +134,40 @@ TEST(LargeFile, WritesPastTwoGiB) {
 
 // A host that has closed standard error (as daemons do): the file must not
 // take descriptor 2, so the diagnostic goes nowhere instead of into it.
+// With no descriptor free from 3 on, the file cannot be opened at all.
+struct ClosedRun {
+    std::string path;
+    rlim_t descriptors;  // a limit on them, or 0
+};
+
 void CollapseWithoutStandardError(void *context) {
-    const auto &path = *static_cast<const std::string *>(context);
+    const auto &run = *static_cast<const ClosedRun *>(context);
     close(2);
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit before = limit;
+    if (run.descriptors != 0) {
+        limit.rlim_cur = run.descriptors;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
     HostMessage message;
     Build(message, R"(36 1 2 ""
                       36 1 2 "TEXT")");
-    const uint32_t result = VYKPgrMsgCollapse(message.Message(), path.c_str());
-    _exit(result != PGRMSG_OK ? 1 : fcntl(2, F_GETFD) != -1 ? 2 : 0);
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.path.c_str());
+    const bool lowStaysClosed = fcntl(2, F_GETFD) == -1;
+    setrlimit(RLIMIT_NOFILE, &before);
+    ExitChild(!lowStaysClosed ? 9 : result == PGRMSG_OK ? 0 : result == PGRMSG_ERR_OPEN ? 1 : 2);
 }
 
 TEST(HostLives, StandardErrorClosed) {
     TempDir dir;
-    std::string path = dir.Path("out"), err;
-    EXPECT_EQ(RunInChild(CollapseWithoutStandardError, &path, err), 0);
-    EXPECT_EQ(ReadFile(path), "TEXT");
+    std::string err;
+    ClosedRun run{dir.Path("out"), 0};
+    EXPECT_EQ(RunInChild(CollapseWithoutStandardError, &run, err), 0);
+    EXPECT_EQ(ReadFile(run.path), "TEXT");
+    run = {dir.Path("out-limited"), 3};
+    EXPECT_EQ(RunInChild(CollapseWithoutStandardError, &run, err), 1);
+    EXPECT_EQ(ReadFile(run.path), "");
 }
 
 // A FIFO whose reader takes a few bytes of a long text and leaves, while
@@ -184,7 +218,7 @@ void CollapseIntoLeavingReader(void *context) {
         &run);
     const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.fifo.c_str());
     pthread_join(reader, nullptr);
-    _exit(result != PGRMSG_OK                      ? 1
+    ExitChild(result != PGRMSG_OK                      ? 1
           : !(CurrentSignalState() == before)     ? 2
           : !run.otherThreadSawDefault            ? 3
                                                   : 0);

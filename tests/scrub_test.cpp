@@ -1,9 +1,11 @@
-// The scrub itself, against a byte-at-a-time model, at every length and
-// alignment around the block size of its vectorised loop.
+// The scrub itself, against a byte-at-a-time model: every loop this CPU
+// runs, at every length and alignment around its vector blocks, and the
+// choice of loop that a text's length makes.
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "scrub.h"
 
@@ -17,44 +19,103 @@ unsigned char Model(unsigned char c) {
     return c;
 }
 
-TEST(Scrub, MatchesTheModelAtEveryLengthAndAlignment) {
-    std::mt19937 random(12345);
-    std::uniform_int_distribution<int> byte(1, 255);
-    char buffer[600];
-    for (std::size_t offset = 0; offset < 16; ++offset) {
-        for (std::size_t length = 0; length < 300; ++length) {
-            std::string original;
-            for (std::size_t i = 0; i < length; ++i)
-                original += static_cast<char>(byte(random));
-            std::string expected = original;
-            for (char &c : expected)
-                c = static_cast<char>(Model(static_cast<unsigned char>(c)));
+std::string Scrubbed(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(Model(static_cast<unsigned char>(c)));
+    return text;
+}
 
-            char *text = buffer + offset;
-            std::memcpy(text, original.c_str(), length + 1);
-            text[length + 1] = '\n';  // past the NUL: must stay
-            ASSERT_EQ(ScrubItemText(text), length);
-            ASSERT_EQ(std::string(text), expected) << "length " << length;
-            ASSERT_EQ(text[length + 1], '\n');
-            ASSERT_EQ(ScrubItemText(text), length);  // twice is once
-            ASSERT_EQ(std::string(text), expected);
+// Text bytes without a NUL.
+std::string RandomText(std::mt19937 &random, std::size_t length) {
+    std::uniform_int_distribution<int> byte(1, 255);
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i)
+        text += static_cast<char>(byte(random));
+    return text;
+}
+
+// The loops a test can run here: the baseline, and AVX2 where it runs.
+std::vector<ScrubPath> Paths() {
+    std::vector<ScrubPath> paths{ScrubPath::kBaseline};
+    if (CpuScrubPath() == ScrubPath::kAvx2)
+        paths.push_back(ScrubPath::kAvx2);
+    return paths;
+}
+
+TEST(Scrub, EveryLoopMatchesTheModelAtEveryLengthAndAlignment) {
+    std::mt19937 random(12345);
+    char buffer[600];
+    for (const ScrubPath path : Paths()) {
+        for (std::size_t offset = 0; offset < 16; ++offset) {
+            for (std::size_t length = 0; length < 300; ++length) {
+                const std::string original = RandomText(random, length);
+                const std::string expected = Scrubbed(original);
+                auto *text = reinterpret_cast<unsigned char *>(buffer + offset);
+                std::memcpy(text, original.c_str(), length + 1);
+                text[length + 1] = '\n';  // past the end: must stay
+                ScrubBytes(text, length, path);
+                ASSERT_EQ(std::string(buffer + offset), expected) << "length " << length;
+                ASSERT_EQ(text[length + 1], '\n');
+                ScrubBytes(text, length, path);  // twice is once
+                ASSERT_EQ(std::string(buffer + offset), expected);
+            }
         }
     }
 }
 
-TEST(Scrub, EmptyTextStaysEmpty) {
-    char text[] = "\0\n";
-    EXPECT_EQ(ScrubItemText(text), 0u);
-    EXPECT_EQ(text[1], '\n');
+TEST(Scrub, EveryLoopMapsEveryByteValue) {
+    for (const ScrubPath path : Paths()) {
+        unsigned char all[256];
+        for (int b = 0; b < 256; ++b)
+            all[b] = static_cast<unsigned char>(b);
+        ScrubBytes(all, sizeof all, path);
+        for (int b = 0; b < 256; ++b)
+            EXPECT_EQ(all[b], Model(static_cast<unsigned char>(b))) << b;
+    }
 }
 
-TEST(Scrub, EveryByteValue) {
-    unsigned char all[256];
-    for (int b = 0; b < 256; ++b)
-        all[b] = static_cast<unsigned char>(b);
-    ScrubBytes(all, sizeof all);
-    for (int b = 0; b < 256; ++b)
-        EXPECT_EQ(all[b], Model(static_cast<unsigned char>(b))) << b;
+// Through ScrubItemText: a text measures itself up to its NUL, leaves the
+// bytes after it alone, and only a long one makes the call ask the CPU;
+// a call that knows already does not ask again.
+TEST(Scrub, ItemTextAsksTheCpuOnlyForALongText) {
+    std::mt19937 random(54321);
+    const ScrubPath cpu = CpuScrubPath();
+    for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{300},
+                                     kScrubLongText - 1, kScrubLongText, kScrubLongText + 77}) {
+        for (const ScrubPath known : {ScrubPath::kUnknown, ScrubPath::kBaseline}) {
+            const std::string original = RandomText(random, length);
+            std::vector<char> text(original.begin(), original.end());
+            text.push_back('\0');
+            text.push_back('\n');
+            ScrubPath path = known;
+            ASSERT_EQ(ScrubItemText(text.data(), path), length);
+            EXPECT_EQ(std::string(text.data()), Scrubbed(original)) << length;
+            EXPECT_EQ(text.back(), '\n');
+            const bool asks = known == ScrubPath::kUnknown && length >= kScrubLongText;
+            EXPECT_EQ(path, asks ? cpu : known) << length;
+        }
+    }
+}
+
+// The AVX2 loop only where the CPU has AVX2 and the operating system
+// saves the AVX registers, from the words the CPU answers.
+TEST(Scrub, Avx2OnlyWhereCpuAndSystemAgree) {
+    const unsigned osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5, sseAvx = 6u;
+    struct Row {
+        unsigned leaf1Ecx, xcr0, leaf7Ebx;
+        ScrubPath path;
+    };
+    const Row rows[] = {
+        {osxsave | avx, sseAvx, avx2, ScrubPath::kAvx2},
+        {osxsave | avx, 0xE7u, 0xFFFFFFFFu, ScrubPath::kAvx2},
+        {avx, sseAvx, avx2, ScrubPath::kBaseline},          // XSAVE not enabled
+        {osxsave, sseAvx, avx2, ScrubPath::kBaseline},      // no AVX
+        {osxsave | avx, 2u, avx2, ScrubPath::kBaseline},    // AVX state not saved
+        {osxsave | avx, sseAvx, ~avx2, ScrubPath::kBaseline},  // no AVX2
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(ScrubPathFor(row.leaf1Ecx, row.xcr0, row.leaf7Ebx), row.path)
+            << row.leaf1Ecx << " " << row.xcr0 << " " << row.leaf7Ebx;
 }
 
 } // namespace

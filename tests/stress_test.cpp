@@ -134,7 +134,7 @@ bool HandlersKeepThreadsIntact() {
                        },
                        nullptr);
                    raise(SIGUSR1);
-                   _exit(pthread_join(thread, nullptr) == 0 ? 0 : 1);
+                   ExitChild(pthread_join(thread, nullptr) == 0 ? 0 : 1);
                },
                nullptr, err) == 0;
 }
@@ -296,6 +296,7 @@ void OpenAsNobody(void *context) {
     HostMessage message;
     Build(message, R"(36 1 2 "a\n")");
     const uint32_t result = VYKPgrMsgCollapse(message.Message(), path->c_str());
+    // _exit: as nobody, a coverage build could not write its counters.
     _exit(result == PGRMSG_ERR_OPEN && TextOf(message, 0) == "a\n" ? 0 : 1);
 }
 
