@@ -7,7 +7,7 @@
 namespace {
 
 struct BadCase {
-    const char *input;
+    std::string input;
     const char *error;
     friend void PrintTo(const BadCase &c, std::ostream *os) { *os << c.error; }
 };
@@ -43,6 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
                                   "\\\" \\xHH)"},
         BadCase{"36 1 2 \"\\x4\"", "m.msg:1: bad escape: \\x takes two hex digits"},
         BadCase{"36 1 2 \"\\x00\"", "m.msg:1: \\x00 in text: a text cannot hold a NUL"},
+        BadCase{std::string("36 1 2 \"\"\n36 1 2 \"a\0b\"", 22),
+                "m.msg:2: NUL byte in the line: a text cannot hold a NUL"},
+        BadCase{"36 1 2 \"\"\n\xEF\xBB\xBF" "36 1 2 \"\"", "m.msg:2: unknown list '\xEF\xBB\xBF" "36' (a list "
+                                                   "is named by its head's offset: 36, 68, 72, 76, 80, "
+                                                   "84, 92, 96, 140, 144, 148, 152, 156, 160, 164, 168)"},
         BadCase{"36 x 2 \"\"", "m.msg:1: bad kind 'x' (decimal, negative decimal or 0x hex)"},
         BadCase{"36 -0x1 2 \"\"", "m.msg:1: bad kind '-0x1' (decimal, negative decimal or 0x hex)"},
         BadCase{"36 4294967296 2 \"\"", "m.msg:1: kind '4294967296' is out of the 32-bit range"},

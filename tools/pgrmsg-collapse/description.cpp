@@ -189,7 +189,9 @@ std::string ParseLine(Cursor &c, ItemSpec &item, bool &isItem) {
 bool ParseDescription(const std::string &content, const std::string &name,
                       std::vector<ItemSpec> &items, std::string &error) {
     items.clear();
-    std::size_t lineStart = 0;
+    // A UTF-8 byte-order mark, as Windows editors write one, is no field.
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+    std::size_t lineStart = content.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
     for (unsigned line = 1; lineStart < content.size(); ++line) {
         std::size_t lineEnd = content.find('\n', lineStart);
         if (lineEnd == std::string::npos)
@@ -197,7 +199,10 @@ bool ParseDescription(const std::string &content, const std::string &name,
         Cursor cursor{content, lineStart, lineEnd};
         ItemSpec item;
         bool isItem = false;
-        const std::string wrong = ParseLine(cursor, item, isItem);
+        const bool hasNul = content.find('\0', lineStart) < lineEnd;
+        const std::string wrong =
+            hasNul ? "NUL byte in the line: a text cannot hold a NUL"
+                   : ParseLine(cursor, item, isItem);
         if (!wrong.empty()) {
             error = name + ":" + std::to_string(line) + ": " + wrong;
             return false;

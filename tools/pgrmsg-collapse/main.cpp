@@ -13,7 +13,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: pgrmsg-collapse [--library PATH] [--show-texts] MESSAGE-FILE OUTPUT-FILE\n";
+    "usage: pgrmsg-collapse [--library PATH] [--show-texts] MESSAGE-FILE OUTPUT-FILE\n"
+    "       pgrmsg-collapse --help | --version\n";
 
 const char kHelp[] =
     "\n"
@@ -24,6 +25,7 @@ const char kHelp[] =
     "  --library PATH  the library to load (default: the one beside this program)\n"
     "  --show-texts    after the call, print every item's text as it now stands\n"
     "  --help          print this help\n"
+    "  --version       print the version\n"
     "\n"
     "Exit status: 0 result 0; 1 PGRMSG_ERR_OPEN; 2 usage or description error;\n"
     "3 the library could not be loaded or broke its contract.\n"
@@ -65,6 +67,9 @@ int main(int argc, char **argv) {
         const std::string arg = argv[i];
         if (arg == "--help") {
             std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("pgrmsg-collapse (VYKOSTRA) %s\n", VYKOSTRA_VERSION);
             return 0;
         } else if (arg == "--show-texts") {
             showTexts = true;
