@@ -1,6 +1,8 @@
 # VYKOSTRA.dll exports VYKPgrMsgCollapse alone, undecorated, at ordinal 1,
 # and imports from msvcrt.dll alone, its diagnostics through the runtime's
-# own fprintf and fflush.
+# own fprintf and fflush.  It carries no time stamp, is marked
+# DYNAMIC_BASE and NX_COMPAT (and NO_SEH where 32-bit), and holds a
+# version resource.  Variables: OBJDUMP, LIBRARY, VERSION, X86.
 execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -22,5 +24,30 @@ endif()
 if(NOT dump MATCHES "\\[Ordinal/Name Pointer\\] Table\n\t\\[ +0\\] VYKPgrMsgCollapse\n\n")
   message(FATAL_ERROR "expected the one export to be named VYKPgrMsgCollapse:\n${dump}")
 endif()
+
+if(NOT dump MATCHES "\nTime/Date\t+Thu Jan  1 00:00:00 1970\n")
+  message(FATAL_ERROR "the DLL carries a time stamp:\n${dump}")
+endif()
+string(REGEX MATCH "DllCharacteristics\t+([0-9a-f]+)" flags "${dump}")
+math(EXPR flags "0x${CMAKE_MATCH_1}")
+set(wanted 0x140)  # DYNAMIC_BASE, NX_COMPAT
+if(dump MATCHES "\nMagic\t+010b")  # PE32: 32-bit
+  set(wanted 0x540)  # and NO_SEH
+endif()
+math(EXPR missing "${wanted} & ~${flags}")
+if(NOT missing EQUAL 0)
+  message(FATAL_ERROR "DllCharacteristics ${flags} lacks ${missing}")
+endif()
+
+# The version resource: its keys and values, in UTF-16 as stored.
+file(READ "${LIBRARY}" bytes HEX)
+foreach(text "FileVersion" "${VERSION}" "ProductVersion" "FileDescription"
+        "InternalName" "OriginalFilename" "VYKOSTRA.dll" "ProductName" "VYKOSTRA")
+  string(HEX "${text}" hex)
+  string(REGEX REPLACE "(..)" "\\100" utf16 "${hex}")
+  if(NOT bytes MATCHES "${utf16}")
+    message(FATAL_ERROR "the version resource holds no '${text}'")
+  endif()
+endforeach()
 
 include(${CMAKE_CURRENT_LIST_DIR}/check_vector_code.cmake)

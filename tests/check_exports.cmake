@@ -1,18 +1,50 @@
-# The shared library's dynamic symbol table defines VYKPgrMsgCollapse and
-# nothing else.
-execute_process(COMMAND ${NM} -D --defined-only "${LIBRARY}"
-  OUTPUT_VARIABLE out RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
-endif()
+# The shared library: its dynamic symbol table defines VYKPgrMsgCollapse
+# in the version node VYKOSTRA_1.0 and nothing else; its soname is
+# libVYKOSTRA.so.1; it is hardened as Debian builds its libraries (full
+# RELRO with immediate binding, a stack that cannot run, the stack
+# protector, and, where the build optimises, the C library's checked calls).
+# Variables: NM, READELF, OBJDUMP, LIBRARY, X86, FORTIFIED.
+function(run out)
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${ARGN} failed")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+run(out ${NM} -D --defined-only "${LIBRARY}")
 string(REGEX MATCHALL "[^\n]+" lines "${out}")
 set(names "")
 foreach(line IN LISTS lines)
+  if(line MATCHES " A VYKOSTRA_1\\.0$")
+    continue()  # the version node itself
+  endif()
   string(REGEX REPLACE "^.* " "" name "${line}")
   list(APPEND names "${name}")
 endforeach()
-if(NOT names STREQUAL "VYKPgrMsgCollapse")
-  message(FATAL_ERROR "exported: ${names}; expected only VYKPgrMsgCollapse")
+if(NOT names STREQUAL "VYKPgrMsgCollapse@@VYKOSTRA_1.0")
+  message(FATAL_ERROR "exported: ${names}; expected only VYKPgrMsgCollapse@@VYKOSTRA_1.0")
 endif()
+
+run(dynamic ${READELF} -dW "${LIBRARY}")
+run(segments ${READELF} -lW "${LIBRARY}")
+run(imports ${NM} -D --undefined-only "${LIBRARY}")
+set(expect
+  "dynamic:\\(SONAME\\) +Library soname: \\[libVYKOSTRA\\.so\\.1\\]"
+  "dynamic:\\(FLAGS\\) +BIND_NOW"
+  "dynamic:\\(FLAGS_1\\) +Flags: NOW"
+  "segments:GNU_RELRO"
+  "segments:GNU_STACK( +[0-9a-fx]+)+ RW +0x"
+  "imports:__stack_chk_fail")
+if(FORTIFIED)
+  list(APPEND expect "imports:__fprintf_chk")
+endif()
+foreach(item IN LISTS expect)
+  string(REGEX REPLACE ":.*" "" where "${item}")
+  string(REGEX REPLACE "^[a-z]+:" "" pattern "${item}")
+  if(NOT "${${where}}" MATCHES "${pattern}")
+    message(FATAL_ERROR "${LIBRARY}: no '${pattern}' in its ${where}:\n${${where}}")
+  endif()
+endforeach()
 
 include(${CMAKE_CURRENT_LIST_DIR}/check_vector_code.cmake)

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 namespace {
-const char kLibraryName[] = "libVYKOSTRA.so";
+const char kLibraryName[] = "libVYKOSTRA.so.1";  // the soname: a runtime needs no more
 }
 
 std::string DefaultLibraryPath() {
