@@ -6,6 +6,21 @@ include(CMakePackageConfigHelpers)
 
 set(VYKOSTRA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VYKOSTRA)
 
+# `cmake --install --strip` (and CPack) strip a Windows binary with a time
+# stamp of the moment, so that no two installs are alike; strip without.
+# The install rules take the strip tool from the cache.
+if(WIN32 AND CMAKE_STRIP)
+  if(NOT VYKOSTRA_STRIP_TOOL)
+    set(VYKOSTRA_STRIP_TOOL ${CMAKE_STRIP} CACHE INTERNAL "The toolchain's strip")
+  endif()
+  set(strip ${PROJECT_BINARY_DIR}/strip-without-timestamp)
+  file(CONFIGURE OUTPUT ${strip}
+    CONTENT "#!/bin/sh\nexec '${VYKOSTRA_STRIP_TOOL}' --no-insert-timestamp \"$@\"\n")
+  file(CHMOD ${strip} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+    GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_STRIP ${strip} CACHE FILEPATH "Strips without a time stamp" FORCE)
+endif()
+
 install(TARGETS VYKOSTRA EXPORT VYKOSTRATargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -15,8 +30,9 @@ if(TARGET pgrmsg-collapse)
   install(TARGETS pgrmsg-collapse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 if(WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/src/vykostra.def ${VYKOSTRA_MSVC_IMPORT_LIBRARY}
-    DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${VYKOSTRA_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/src/vykostra.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RENAME VYKOSTRA.def)
 endif()
 
 install(EXPORT VYKOSTRATargets NAMESPACE VYKOSTRA:: DESTINATION ${VYKOSTRA_CMAKE_DIR})
@@ -31,3 +47,10 @@ file(RELATIVE_PATH VYKOSTRA_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig
 string(REGEX REPLACE "/$" "" VYKOSTRA_PC_TO_PREFIX "${VYKOSTRA_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/vykostra.pc.in ${PROJECT_BINARY_DIR}/vykostra.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vykostra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The README: at the top of a Windows package, with the docs elsewhere.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()

@@ -1,69 +1,153 @@
-# Installs the build into a fresh prefix, then builds the consumer against
-# it twice, with find_package and with pkg-config, and runs both.
+# VYKOSTRA as its users take it in.  Each installed tree (a stripped
+# install; then each package CPack makes, unpacked and never installed into
+# the system) serves a C consumer built with find_package and one built
+# with pkg-config, and its tool finds its library by itself.  Then the
+# consumer builds with the source tree as a subproject, which builds the
+# library and nothing else.
 # Variables: BUILD, SOURCE, WORK, GENERATOR, C_COMPILER, C_FLAGS,
 # TOOLCHAIN (optional), EMULATOR (optional, its words apart by '|'),
-# WINDOWS (ON/OFF).
+# WINDOWS (ON/OFF), PACKAGES (ON/OFF: whether this build makes packages).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
     list(JOIN ARGN " " command)
     message(FATAL_ERROR "${command}\n${out}")
   endif()
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-set(prefix ${WORK}/prefix)
-file(REMOVE_RECURSE ${WORK})
-run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
-foreach(file include/vykostra.h)
-  if(NOT EXISTS ${prefix}/${file})
-    message(FATAL_ERROR "not installed: ${file}")
-  endif()
-endforeach()
-file(GLOB_RECURSE pc_files ${prefix}/*/vykostra.pc)
-list(GET pc_files 0 pc_file)
-get_filename_component(pc_dir ${pc_file} DIRECTORY)
-get_filename_component(libdir ${pc_dir} DIRECTORY)
-
-# find_package (a cross build finds packages in its own root only, so it is
-# told where this one is)
 set(toolchain "")
 if(TOOLCHAIN)
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 endif()
-run(${CMAKE_COMMAND} -S ${SOURCE}/tests/consumer -B ${WORK}/cmake -G ${GENERATOR}
-  -DCMAKE_PREFIX_PATH=${prefix} -DVYKOSTRA_DIR=${libdir}/cmake/VYKOSTRA ${toolchain})
-run(${CMAKE_COMMAND} --build ${WORK}/cmake)
-file(GLOB consumer_cmake ${WORK}/cmake/consumer ${WORK}/cmake/consumer.exe)
-
-# pkg-config, with nothing but the installed tree in its search path
-set(ENV{PKG_CONFIG_LIBDIR} ${pc_dir})
-execute_process(COMMAND pkg-config --cflags --libs vykostra
-  OUTPUT_VARIABLE flags RESULT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "pkg-config does not know vykostra")
-endif()
-separate_arguments(flags UNIX_COMMAND "${flags}")
 separate_arguments(c_flags UNIX_COMMAND "${C_FLAGS}")
-set(consumer_pc ${WORK}/consumer-pc)
 if(WINDOWS)
-  set(consumer_pc ${consumer_pc}.exe)
   list(APPEND c_flags -static-libgcc)
 endif()
-run(${C_COMPILER} ${c_flags} ${SOURCE}/tests/consumer/consumer.c ${flags} -o ${consumer_pc})
 
-if(WINDOWS)
-  # A DLL is found beside the program that loads it.
-  file(COPY ${prefix}/bin/VYKOSTRA.dll DESTINATION ${WORK}/cmake)
-  file(COPY ${prefix}/bin/VYKOSTRA.dll DESTINATION ${WORK})
-else()
-  set(ENV{LD_LIBRARY_PATH} ${libdir})
-endif()
-foreach(consumer ${consumer_cmake} ${consumer_pc})
+# Runs `consumer`, whose library is `library` (Windows: copied beside it).
+function(run_consumer consumer library)
+  if(WINDOWS)
+    get_filename_component(dir ${consumer} DIRECTORY)
+    file(COPY ${library} DESTINATION ${dir})
+  else()
+    get_filename_component(dir ${library} DIRECTORY)
+    set(ENV{LD_LIBRARY_PATH} ${dir})
+  endif()
   run(${EMULATOR} ${consumer} ${WORK}/out.txt)
+  unset(ENV{LD_LIBRARY_PATH})
+endfunction()
+
+# The three ways in, against the tree installed under `prefix`.
+function(check_tree name prefix)
+  set(work ${WORK}/${name})
+  foreach(file include/vykostra.h)
+    if(NOT EXISTS ${prefix}/${file})
+      message(FATAL_ERROR "${name}: not installed: ${file}")
+    endif()
+  endforeach()
+  file(GLOB_RECURSE pc_files ${prefix}/*/vykostra.pc)
+  list(GET pc_files 0 pc_file)
+  get_filename_component(pc_dir ${pc_file} DIRECTORY)
+  get_filename_component(libdir ${pc_dir} DIRECTORY)
+  if(WINDOWS)
+    set(library ${prefix}/bin/VYKOSTRA.dll)
+  else()
+    set(library ${libdir}/libVYKOSTRA.so.1)
+  endif()
+
+  # find_package (a cross build finds packages in its own root only, so it
+  # is told where this one is)
+  run(${CMAKE_COMMAND} -S ${SOURCE}/tests/consumer -B ${work}/cmake -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix} -DVYKOSTRA_DIR=${libdir}/cmake/VYKOSTRA ${toolchain})
+  run(${CMAKE_COMMAND} --build ${work}/cmake)
+  file(GLOB consumer ${work}/cmake/consumer ${work}/cmake/consumer.exe)
+  run_consumer(${consumer} ${library})
+
+  # pkg-config, with nothing but the installed tree in its search path
+  set(ENV{PKG_CONFIG_LIBDIR} ${pc_dir})
+  execute_process(COMMAND pkg-config --cflags --libs vykostra
+    OUTPUT_VARIABLE flags RESULT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${name}: pkg-config does not know vykostra")
+  endif()
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  set(consumer ${work}/pc/consumer)
+  if(WINDOWS)
+    set(consumer ${consumer}.exe)
+  endif()
+  file(MAKE_DIRECTORY ${work}/pc)
+  run(${C_COMPILER} ${c_flags} ${SOURCE}/tests/consumer/consumer.c ${flags} -o ${consumer})
+  run_consumer(${consumer} ${library})
+
+  # The installed tool finds the installed library by itself.
+  file(GLOB tool ${prefix}/bin/pgrmsg-collapse*)
+  run(${EMULATOR} ${tool} ${SOURCE}/examples/sample.msg ${work}/sample.txt)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix --strip)
+check_tree(install ${WORK}/prefix)
+
+# The packages, unpacked.
+if(NOT PACKAGES)
+  set(expected "")
+elseif(WINDOWS)
+  set(expected zip)
+else()
+  set(expected deb;tar.gz)
+endif()
+if(expected)
+  run(cpack --config ${BUILD}/CPackConfig.cmake -B ${WORK}/packages)
+endif()
+file(GLOB packages ${WORK}/packages/*.deb ${WORK}/packages/*.tar.gz ${WORK}/packages/*.zip)
+foreach(kind IN LISTS expected)
+  set(found ${packages})
+  list(FILTER found INCLUDE REGEX "\\.${kind}$")
+  list(LENGTH found count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one .${kind} package, found: ${found}")
+  endif()
+  set(root ${WORK}/unpacked-${kind})
+  file(MAKE_DIRECTORY ${root})
+  if(kind STREQUAL "deb")
+    run(dpkg-deb -f ${found} Depends)
+    if(NOT out MATCHES "libc6")
+      message(FATAL_ERROR "the .deb's Depends is not computed: ${out}")
+    endif()
+    run(dpkg-deb -x ${found} ${root})
+    file(GLOB prefix ${root}/usr)
+    file(GLOB multiarch ${prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1)
+    if(NOT multiarch)
+      message(FATAL_ERROR "the .deb holds no library in the multiarch folder")
+    endif()
+  else()
+    run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${found})
+    file(GLOB prefix ${root}/*)
+  endif()
+  if(WINDOWS)
+    foreach(file bin/VYKOSTRA.dll bin/pgrmsg-collapse.exe lib/VYKOSTRA.lib
+            lib/libVYKOSTRA.dll.a lib/VYKOSTRA.def include/vykostra.h README.md)
+      if(NOT EXISTS ${prefix}/${file})
+        message(FATAL_ERROR "the .zip holds no ${file}")
+      endif()
+    endforeach()
+  endif()
+  check_tree(${kind} ${prefix})
 endforeach()
 
-# The installed tool finds the installed library by itself.
-unset(ENV{LD_LIBRARY_PATH})
-file(GLOB tool ${prefix}/bin/pgrmsg-collapse*)
-run(${EMULATOR} ${tool} ${SOURCE}/examples/sample.msg ${WORK}/sample.txt)
+# A subproject: the library, and nothing else built.
+run(${CMAKE_COMMAND} -S ${SOURCE}/tests/consumer -B ${WORK}/subproject -G ${GENERATOR}
+  -DVYKOSTRA_SOURCE=${SOURCE} ${toolchain})
+run(${CMAKE_COMMAND} --build ${WORK}/subproject)
+file(GLOB_RECURSE extra ${WORK}/subproject/*pgrmsg-collapse* ${WORK}/subproject/*gtest*
+  ${WORK}/subproject/*_tests*)
+if(extra)
+  message(FATAL_ERROR "the subproject built more than its library: ${extra}")
+endif()
+file(GLOB consumer ${WORK}/subproject/consumer ${WORK}/subproject/consumer.exe)
+file(GLOB library ${WORK}/subproject/vykostra/VYKOSTRA.dll
+  ${WORK}/subproject/vykostra/libVYKOSTRA.so.1)
+run_consumer(${consumer} ${library})

@@ -1,0 +1,54 @@
+# Reproducible builds: two copies of the source tree in different folders,
+# each configured with the same preset, built and installed stripped, must
+# give byte-identical libraries (.so, .dll, .lib, .dll.a).  No time stamps,
+# no build paths.  Run by .ci/run; by hand:
+#   cmake -DSOURCE=$PWD -DWORK=/tmp/repro -DPRESETS="default;windows-x86_64" \
+#         -P tests/check_reproducible.cmake
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    list(JOIN ARGN " " command)
+    message(FATAL_ERROR "${command}\n${out}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+set(trees ${WORK}/one/VYKOSTRA ${WORK}/two/elsewhere/vykostra-src)
+foreach(tree IN LISTS trees)
+  file(COPY ${SOURCE}/ DESTINATION ${tree} PATTERN .git EXCLUDE PATTERN build EXCLUDE)
+endforeach()
+
+set(failures "")
+foreach(preset IN LISTS PRESETS)
+  set(sums "")
+  foreach(tree IN LISTS trees)
+    run(${CMAKE_COMMAND} --preset ${preset} -DBUILD_TESTING=OFF WORKING_DIRECTORY ${tree})
+    run(${CMAKE_COMMAND} --build ${tree}/build/${preset})
+    run(${CMAKE_COMMAND} --install ${tree}/build/${preset} --prefix ${tree}/prefix-${preset} --strip)
+    file(GLOB_RECURSE libraries RELATIVE ${tree}/prefix-${preset} LIST_DIRECTORIES false
+      ${tree}/prefix-${preset}/*.so.* ${tree}/prefix-${preset}/*.dll
+      ${tree}/prefix-${preset}/*.lib ${tree}/prefix-${preset}/*.dll.a)
+    list(SORT libraries)
+    set(sum "")
+    foreach(library IN LISTS libraries)
+      if(IS_SYMLINK ${tree}/prefix-${preset}/${library})
+        continue()
+      endif()
+      file(SHA256 ${tree}/prefix-${preset}/${library} hash)
+      string(APPEND sum "${library} ${hash}\n")
+    endforeach()
+    list(APPEND sums "${sum}")
+  endforeach()
+  list(GET sums 0 first)
+  list(GET sums 1 second)
+  if(first STREQUAL "")
+    string(APPEND failures "${preset}: no library installed\n")
+  elseif(NOT first STREQUAL second)
+    string(APPEND failures "${preset} differs:\n${first}--- against ---\n${second}")
+  else()
+    message(STATUS "${preset}: reproducible\n${first}")
+  endif()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
