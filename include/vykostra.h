@@ -7,9 +7,11 @@
  * scrubbed in place to single-line 7-bit text.
  *
  * Usable from C and C++.  The library is a dynamic library (VYKOSTRA.dll
- * on Windows, libVYKOSTRA.so elsewhere) with this one function as its
- * only export; a host may link against it or load it at run time and look
- * the function up by the name "VYKPgrMsgCollapse".
+ * on Windows, with the import libraries VYKOSTRA.lib for MSVC and
+ * libVYKOSTRA.dll.a for MinGW; libVYKOSTRA.so.1 elsewhere, in the version
+ * node VYKOSTRA_1.0) with this one function as its only export; a host may
+ * link against it or load it at run time and look the function up by the
+ * name "VYKPgrMsgCollapse".
  */
 #ifndef VYKOSTRA_H
 #define VYKOSTRA_H

@@ -9,14 +9,7 @@
 # WINDOWS (ON/OFF), PACKAGES (ON/OFF: whether this build makes packages).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    list(JOIN ARGN " " command)
-    message(FATAL_ERROR "${command}\n${out}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 
 set(toolchain "")
 if(TOOLCHAIN)
@@ -56,6 +49,11 @@ function(check_tree name prefix)
     set(library ${prefix}/bin/VYKOSTRA.dll)
   else()
     set(library ${libdir}/libVYKOSTRA.so.1)
+  endif()
+  # Installed stripped: no debug information ships.
+  file(STRINGS ${library} debug REGEX "\\.debug_")
+  if(debug)
+    message(FATAL_ERROR "${name}: ${library} carries debug information")
   endif()
 
   # find_package (a cross build finds packages in its own root only, so it

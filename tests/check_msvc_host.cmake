@@ -5,14 +5,7 @@
 # DLL copied beside it) is another test's work.
 # Variables: CLANG, LLD_LINK, DLLTOOL, OBJDUMP, SOURCE, IMPORT_LIBRARY,
 # DLL, WORK, BITS (32 or 64).
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    list(JOIN ARGN " " command)
-    message(FATAL_ERROR "${command}\n${out}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 
 file(MAKE_DIRECTORY ${WORK})
 file(COPY ${DLL} DESTINATION ${WORK})

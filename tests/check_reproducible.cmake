@@ -4,13 +4,7 @@
 # no build paths.  Run by .ci/run; by hand:
 #   cmake -DSOURCE=$PWD -DWORK=/tmp/repro -DPRESETS="default;windows-x86_64" \
 #         -P tests/check_reproducible.cmake
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    list(JOIN ARGN " " command)
-    message(FATAL_ERROR "${command}\n${out}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 
 file(REMOVE_RECURSE ${WORK})
 set(trees ${WORK}/one/VYKOSTRA ${WORK}/two/elsewhere/vykostra-src)
