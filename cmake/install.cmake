@@ -7,7 +7,8 @@ include(CMakePackageConfigHelpers)
 set(VYKOSTRA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VYKOSTRA)
 
 # `cmake --install --strip` (and CPack) strip a Windows binary with a time
-# stamp of the moment, so that no two installs are alike; strip without.
+# stamp of the moment, so that no two installs are alike, unless
+# SOURCE_DATE_EPOCH names one: strip with none (0), as the linker left it.
 # The install rules take the strip tool from the cache.
 if(WIN32 AND CMAKE_STRIP)
   if(NOT VYKOSTRA_STRIP_TOOL)
@@ -15,7 +16,7 @@ if(WIN32 AND CMAKE_STRIP)
   endif()
   set(strip ${PROJECT_BINARY_DIR}/strip-without-timestamp)
   file(CONFIGURE OUTPUT ${strip}
-    CONTENT "#!/bin/sh\nexec '${VYKOSTRA_STRIP_TOOL}' --no-insert-timestamp \"$@\"\n")
+    CONTENT "#!/bin/sh\nSOURCE_DATE_EPOCH=0 exec '${VYKOSTRA_STRIP_TOOL}' \"$@\"\n")
   file(CHMOD ${strip} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
     GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(CMAKE_STRIP ${strip} CACHE FILEPATH "Strips without a time stamp" FORCE)

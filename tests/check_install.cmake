@@ -50,10 +50,20 @@ function(check_tree name prefix)
   else()
     set(library ${libdir}/libVYKOSTRA.so.1)
   endif()
-  # Installed stripped: no debug information ships.
+  # Installed stripped: no debug information ships, and on Windows no
+  # time stamp came with the stripping (the PE header's, at e_lfanew + 8).
   file(STRINGS ${library} debug REGEX "\\.debug_")
   if(debug)
     message(FATAL_ERROR "${name}: ${library} carries debug information")
+  endif()
+  if(WINDOWS)
+    file(READ ${library} lfanew OFFSET 60 LIMIT 4 HEX)
+    string(REGEX REPLACE "^(..)(..)(..)(..)$" "\\4\\3\\2\\1" lfanew "${lfanew}")
+    math(EXPR stamp_offset "0x${lfanew} + 8")
+    file(READ ${library} stamp OFFSET ${stamp_offset} LIMIT 4 HEX)
+    if(NOT stamp STREQUAL "00000000")
+      message(FATAL_ERROR "${name}: ${library} carries a time stamp (${stamp})")
+    endif()
   endif()
 
   # find_package (a cross build finds packages in its own root only, so it
