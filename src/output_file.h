@@ -15,7 +15,8 @@ struct OutputFile {
 // signal state while it writes, to be put back exactly when it closes.
 struct OutputFile {
     int descriptor;
-    sigset_t hostMask;     // the thread's mask before the call
+    bool blocked;          // the first write has blocked SIGPIPE and SIGXFSZ
+    sigset_t hostMask;     // the thread's mask before that
     sigset_t hostPending;  // what was pending then (only read if blocked)
     bool raisedPipe;       // a write failed with EPIPE
     bool raisedSize;       // a write failed with EFBIG

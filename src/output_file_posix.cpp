@@ -34,6 +34,20 @@ void ConsumeOwn(const OutputFile &file, int signal) {
     sigtimedwait(&one, nullptr, &now);
 }
 
+// Before the call's first write: SIGPIPE and SIGXFSZ blocked in this
+// thread, the host's mask and (where it blocks one of them itself) its
+// pending signals kept.  A call that writes nothing leaves the mask alone.
+void BlockWriteSignals(OutputFile &file) {
+    sigset_t block;
+    WriteSignals(block);
+    pthread_sigmask(SIG_BLOCK, &block, &file.hostMask);
+    // Only a signal the thread blocks can be pending; ask only then.
+    sigemptyset(&file.hostPending);
+    if (sigismember(&file.hostMask, SIGPIPE) || sigismember(&file.hostMask, SIGXFSZ))
+        sigpending(&file.hostPending);
+    file.blocked = true;
+}
+
 } // namespace
 
 bool OutputFileOpen(OutputFile &file, const char *path) {
@@ -52,19 +66,15 @@ bool OutputFileOpen(OutputFile &file, const char *path) {
         fd = moved;
     }
     file.descriptor = fd;
+    file.blocked = false;
     file.raisedPipe = false;
     file.raisedSize = false;
-    sigset_t block;
-    WriteSignals(block);
-    pthread_sigmask(SIG_BLOCK, &block, &file.hostMask);
-    // Only a signal the thread blocks can be pending; ask only then.
-    sigemptyset(&file.hostPending);
-    if (sigismember(&file.hostMask, SIGPIPE) || sigismember(&file.hostMask, SIGXFSZ))
-        sigpending(&file.hostPending);
     return true;
 }
 
 bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
+    if (!file.blocked)
+        BlockWriteSignals(file);
     // One write per text on the plain path; the loop only runs again when
     // the system took less than it was given.
     while (length > 0) {
@@ -87,6 +97,8 @@ bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
 
 void OutputFileClose(OutputFile &file) {
     close(file.descriptor);
+    if (!file.blocked)
+        return;
     if (file.raisedPipe)
         ConsumeOwn(file, SIGPIPE);
     if (file.raisedSize)
