@@ -53,20 +53,15 @@ void Ratio(benchmark::State &state, Body body, Limit limit, const char *counter)
                                     static_cast<double>(state.iterations());
 }
 
-// Each scrub loop on its own, at 64 B, 4 KiB, 64 KiB and 1 MiB.
-void ScrubLoop(benchmark::State &state, ScrubPath path) {
-    if (path == ScrubPath::kAvx2 && CpuScrubPath() != ScrubPath::kAvx2) {
-        state.SkipWithError("this CPU does not run the AVX2 loop");
-        return;
-    }
-    const auto bytes = static_cast<std::size_t>(state.range(0));
-    std::vector<char> text = MakeText(bytes);
+// Times `scrub` against a memcpy of `text`'s `bytes` bytes.
+template <class Scrub>
+void AgainstMemcpy(benchmark::State &state, const std::vector<char> &text, std::size_t bytes,
+                   Scrub scrub) {
     std::vector<char> copy(bytes + 1);
-    auto *raw = reinterpret_cast<unsigned char *>(text.data());
     Ratio(
         state,
         [&] {
-            ScrubBytes(raw, bytes, path);
+            scrub();
             benchmark::ClobberMemory();
         },
         [&] {
@@ -75,6 +70,18 @@ void ScrubLoop(benchmark::State &state, ScrubPath path) {
         },
         "vs_memcpy");
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+}
+
+// Each scrub loop on its own, at 64 B, 4 KiB, 64 KiB and 1 MiB.
+void ScrubLoop(benchmark::State &state, ScrubPath path) {
+    if (path == ScrubPath::kAvx2 && CpuScrubPath() != ScrubPath::kAvx2) {
+        state.SkipWithError("this CPU does not run the AVX2 loop");
+        return;
+    }
+    const auto bytes = static_cast<std::size_t>(state.range(0));
+    std::vector<char> text = MakeText(bytes);
+    auto *raw = reinterpret_cast<unsigned char *>(text.data());
+    AgainstMemcpy(state, text, bytes, [&] { ScrubBytes(raw, bytes, path); });
 }
 BENCHMARK_CAPTURE(ScrubLoop, baseline, ScrubPath::kBaseline)->Arg(64)->Arg(4096)->Arg(65536)->Arg(kTextBytes);
 BENCHMARK_CAPTURE(ScrubLoop, avx2, ScrubPath::kAvx2)->Arg(64)->Arg(4096)->Arg(65536)->Arg(kTextBytes);
@@ -90,19 +97,9 @@ void ScrubThroughCall(benchmark::State &state) {
     BuildMessage(specs, message);
     std::vector<char> text = MakeText(kTextBytes);
     message.items[0].Text = text.data();
-    std::vector<char> copy(kTextBytes + 1);
-    Ratio(
-        state,
-        [&] {
-            benchmark::DoNotOptimize(VYKPgrMsgCollapse(message.Message(), "/dev/null"));
-            benchmark::ClobberMemory();
-        },
-        [&] {
-            std::memcpy(copy.data(), text.data(), kTextBytes);
-            benchmark::ClobberMemory();
-        },
-        "vs_memcpy");
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kTextBytes));
+    AgainstMemcpy(state, text, kTextBytes, [&] {
+        benchmark::DoNotOptimize(VYKPgrMsgCollapse(message.Message(), "/dev/null"));
+    });
 }
 BENCHMARK(ScrubThroughCall);
 
