@@ -145,7 +145,8 @@ typedef struct VYKOSTRA_PACKED PgrMsg {
  *
  * The file is opened close-on-exec (on Windows, not inherited) and never
  * as descriptor 0, 1 or 2, even when the host has closed those, so that
- * diagnostics never land in it.  A write never raises a signal in the
+ * diagnostics never land in it (with no descriptor free from 3 on, the
+ * call returns PGRMSG_ERR_OPEN).  A write never raises a signal in the
  * host: while the call writes, SIGPIPE and SIGXFSZ are blocked in the
  * calling thread only (no process-wide change), a write that would raise
  * one fails instead (a diagnostic), and the thread's signal mask and
