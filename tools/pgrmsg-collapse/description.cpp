@@ -192,6 +192,8 @@ bool ParseDescription(const std::string &content, const std::string &name,
     // A UTF-8 byte-order mark, as Windows editors write one, is no field.
     static const char kByteOrderMark[] = "\xEF\xBB\xBF";
     std::size_t lineStart = content.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
+    // The first NUL byte is an error on its line; later ones are never reached.
+    const std::size_t firstNul = content.find('\0', lineStart);
     for (unsigned line = 1; lineStart < content.size(); ++line) {
         std::size_t lineEnd = content.find('\n', lineStart);
         if (lineEnd == std::string::npos)
@@ -199,7 +201,7 @@ bool ParseDescription(const std::string &content, const std::string &name,
         Cursor cursor{content, lineStart, lineEnd};
         ItemSpec item;
         bool isItem = false;
-        const bool hasNul = content.find('\0', lineStart) < lineEnd;
+        const bool hasNul = firstNul >= lineStart && firstNul < lineEnd;
         const std::string wrong =
             hasNul ? "NUL byte in the line: a text cannot hold a NUL"
                    : ParseLine(cursor, item, isItem);
