@@ -34,8 +34,9 @@ bool OutputFileOpen(OutputFile &file, const char *path);
 // signal in the host.
 bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length);
 
-// Closes the descriptor and puts back what opening changed; the close's
-// result tells the caller nothing it can act on.
+// Closes the descriptor and puts back what the writes changed of the
+// thread's signal state; the close's result tells the caller nothing it
+// can act on.
 void OutputFileClose(OutputFile &file);
 
 #endif
