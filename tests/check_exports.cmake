@@ -4,15 +4,9 @@
 # RELRO with immediate binding, a stack that cannot run, the stack
 # protector, and, where the build optimises, the C library's checked calls).
 # Variables: NM, READELF, OBJDUMP, LIBRARY, X86, FORTIFIED.
-function(run out)
-  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${ARGN} failed")
-  endif()
-  set(${out} "${text}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 
-run(out ${NM} -D --defined-only "${LIBRARY}")
+run(${NM} -D --defined-only "${LIBRARY}")
 string(REGEX MATCHALL "[^\n]+" lines "${out}")
 set(names "")
 foreach(line IN LISTS lines)
@@ -26,9 +20,12 @@ if(NOT names STREQUAL "VYKPgrMsgCollapse@@VYKOSTRA_1.0")
   message(FATAL_ERROR "exported: ${names}; expected only VYKPgrMsgCollapse@@VYKOSTRA_1.0")
 endif()
 
-run(dynamic ${READELF} -dW "${LIBRARY}")
-run(segments ${READELF} -lW "${LIBRARY}")
-run(imports ${NM} -D --undefined-only "${LIBRARY}")
+run(${READELF} -dW "${LIBRARY}")
+set(dynamic "${out}")
+run(${READELF} -lW "${LIBRARY}")
+set(segments "${out}")
+run(${NM} -D --undefined-only "${LIBRARY}")
+set(imports "${out}")
 set(expect
   "dynamic:\\(SONAME\\) +Library soname: \\[libVYKOSTRA\\.so\\.1\\]"
   "dynamic:\\(FLAGS\\) +BIND_NOW"

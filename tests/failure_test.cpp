@@ -52,12 +52,8 @@ void CollapseUnderLimit(void *context) {
     const auto &run = *static_cast<LimitRun *>(context);
     rlimit limit{run.limit, RLIM_INFINITY};
     setrlimit(RLIMIT_FSIZE, &limit);
-    if (run.hostBlocks) {
-        sigset_t size;
-        sigemptyset(&size);
-        sigaddset(&size, SIGXFSZ);
-        pthread_sigmask(SIG_BLOCK, &size, nullptr);
-    }
+    if (run.hostBlocks)
+        BlockInThisThread(SIGXFSZ);
     HostMessage message;
     Build(message, run.description);
     const SignalState before = CurrentSignalState();
@@ -183,10 +179,7 @@ struct PipeRun {
 void CollapseIntoLeavingReader(void *context) {
     auto &run = *static_cast<PipeRun *>(context);
     if (run.hostPending) {
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        BlockInThisThread(SIGPIPE);
         raise(SIGPIPE);
     }
     HostMessage message;

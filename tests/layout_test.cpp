@@ -135,7 +135,6 @@ void CheckLayout(const char *out, const char *err) {
 
     Check(VYKPgrMsgCollapse(reinterpret_cast<PgrMsg *>(host.message), ".") == 0x90006002u,
           "a folder as the path: PGRMSG_ERR_OPEN");
-
 }
 
 // The host closes standard error at the descriptor level, as daemons do.

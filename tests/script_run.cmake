@@ -1,10 +1,10 @@
-# run(COMMAND...): runs a command and stops the script with its output if it
-# fails; otherwise leaves what it printed in `out`.
+# run(COMMAND...): runs a command and stops the script with all it printed
+# if it fails; otherwise leaves its standard output in `out`.
 function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
     list(JOIN ARGN " " command)
-    message(FATAL_ERROR "${command}\n${out}")
+    message(FATAL_ERROR "${command}\n${out}${err}")
   endif()
   set(out "${out}" PARENT_SCOPE)
 endfunction()

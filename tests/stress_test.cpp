@@ -78,10 +78,7 @@ FifoRun CollapseIntoPausedFifo(const char *description, std::size_t bigText) {
     std::atomic<bool> returned{false};
 
     auto drainBody = [&] {
-        sigset_t alarm;
-        sigemptyset(&alarm);
-        sigaddset(&alarm, SIGALRM);
-        pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+        BlockInThisThread(SIGALRM);
         while (g_alarms < 3 && !returned)
             usleep(1000);
         run.writerCloseOnExec = (fcntl(WriterOf(fifo), F_GETFD) & FD_CLOEXEC) != 0;

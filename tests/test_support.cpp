@@ -134,3 +134,10 @@ SignalState CurrentSignalState() {
     }
     return state;
 }
+
+void BlockInThisThread(int signal) {
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    pthread_sigmask(SIG_BLOCK, &one, nullptr);
+}

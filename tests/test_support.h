@@ -60,6 +60,9 @@ struct SignalState {
 };
 SignalState CurrentSignalState();
 
+// Blocks `signal` in the calling thread.
+void BlockInThisThread(int signal);
+
 extern const char kEmptyLine[];
 extern const char kWriteFailedLine[];
 
