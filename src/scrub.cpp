@@ -1,10 +1,12 @@
 #include "scrub.h"
 
+#include <cstdint>
 #include <cstring>
 
 #if defined(__i386__) || defined(__x86_64__)
 #define VYKOSTRA_X86 1
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -21,32 +23,95 @@ inline unsigned char ScrubByte(unsigned char c) {
     return static_cast<unsigned char>((c & keep) | ('X' & high) | (' ' & lineBreak));
 }
 
-// The one loop, inlined into each entry below so that each is compiled
-// for its own target.  A fixed inner trip count lets even the cheapest
-// vectoriser cost model (GCC's at -O2) vectorise the block loop; 64 bytes
-// is two AVX vectors or four SSE2 ones, short enough to be unrolled whole.
-// The tail is done byte by byte.
-constexpr std::size_t kBlock = 64;
-
-__attribute__((always_inline)) inline void ScrubLoop(unsigned char *bytes, std::size_t length) {
-    std::size_t i = 0;
-    for (; length - i >= kBlock; i += kBlock) {
-        unsigned char *block = bytes + i;
-        for (std::size_t j = 0; j < kBlock; ++j)
-            block[j] = ScrubByte(block[j]);
-    }
-    for (; i < length; ++i)
+// The one rewrite loop.  Called with a constant length it becomes straight
+// vector code for the target it is inlined into; with a variable one (the
+// ends of a text) it stays a short byte loop.
+__attribute__((always_inline)) inline void ScrubRun(unsigned char *bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
         bytes[i] = ScrubByte(bytes[i]);
 }
 
-void ScrubBaseline(unsigned char *bytes, std::size_t length) { ScrubLoop(bytes, length); }
+#ifdef __SSE2__
+// Measuring a text and scrubbing it are one pass: each aligned vector is
+// searched for the NUL and, if it holds none, rewritten while it is in a
+// register's reach.  Measuring first (strlen) reads a long text twice.
+//
+// An aligned vector never straddles a page, so it can be read whole even
+// where the text begins after its first byte or ends before its last:
+// only the text's own bytes are written.  Memcheck takes such aligned
+// partial reads as they are; the address and thread sanitizers would
+// take the bytes outside the text for the host's, so they leave this
+// read alone (and, not inlined under them, the rest is still checked).
+struct Vector128 {
+    static constexpr std::size_t kWidth = 16;
+    __attribute__((no_sanitize("address", "thread"))) static unsigned NulMask(
+        const unsigned char *aligned) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(aligned));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    }
+};
 
-#ifdef VYKOSTRA_X86
-__attribute__((target("avx2"))) void ScrubAvx2(unsigned char *bytes, std::size_t length) {
-    ScrubLoop(bytes, length);
+struct Vector256 {
+    static constexpr std::size_t kWidth = 32;
+    __attribute__((target("avx2"), no_sanitize("address", "thread"))) static unsigned NulMask(
+        const unsigned char *aligned) {
+        const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i *>(aligned));
+        return static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+    }
+};
+
+// Scrubs `text` up to its NUL, or stops once at least `kLimit` bytes are
+// done; returns the number done.  The limit is a constant so that a whole
+// text's loop does not test it.
+constexpr std::size_t kWhole = SIZE_MAX;
+
+template <class Vector, std::size_t kLimit>
+__attribute__((always_inline)) inline std::size_t ScrubVectors(unsigned char *text) {
+    constexpr std::size_t kWidth = Vector::kWidth;
+    const std::size_t skip = reinterpret_cast<std::uintptr_t>(text) % kWidth;
+    const auto *first = reinterpret_cast<const unsigned char *>(
+        reinterpret_cast<std::uintptr_t>(text) - skip);
+    unsigned nul = Vector::NulMask(first) >> skip;
+    std::size_t done = 0;
+    if (nul == 0) {
+        ScrubRun(text, kWidth - skip);
+        for (done = kWidth - skip; (nul = Vector::NulMask(text + done)) == 0; done += kWidth) {
+            if constexpr (kLimit != kWhole) {
+                if (done >= kLimit)
+                    return done;
+            }
+            ScrubRun(text + done, kWidth);
+        }
+    }
+    const auto rest = static_cast<std::size_t>(__builtin_ctz(nul));
+    ScrubRun(text + done, rest);
+    return done + rest;
+}
+
+template <std::size_t kLimit> std::size_t ScrubBaseline(unsigned char *text) {
+    return ScrubVectors<Vector128, kLimit>(text);
+}
+
+__attribute__((target("avx2"))) std::size_t ScrubAvx2(unsigned char *text) {
+    return ScrubVectors<Vector256, kWhole>(text);
 }
 #else
-void ScrubAvx2(unsigned char *bytes, std::size_t length) { ScrubLoop(bytes, length); }
+// Elsewhere: measured first, then rewritten in fixed blocks, which any
+// vectoriser takes.
+constexpr std::size_t kWhole = SIZE_MAX;
+
+template <std::size_t> std::size_t ScrubBaseline(unsigned char *text) {
+    const std::size_t length = std::strlen(reinterpret_cast<char *>(text));
+    constexpr std::size_t kBlock = 64;
+    std::size_t i = 0;
+    for (; length - i >= kBlock; i += kBlock)
+        ScrubRun(text + i, kBlock);
+    ScrubRun(text + i, length - i);
+    return length;
+}
+
+std::size_t ScrubAvx2(unsigned char *text) { return ScrubBaseline<kWhole>(text); }
 #endif
 
 } // namespace
@@ -79,19 +144,17 @@ ScrubPath CpuScrubPath() {
 #endif
 }
 
-void ScrubBytes(unsigned char *bytes, std::size_t length, ScrubPath path) {
-    if (path == ScrubPath::kAvx2)
-        ScrubAvx2(bytes, length);
-    else
-        ScrubBaseline(bytes, length);
-}
-
 std::size_t ScrubItemText(char *text, ScrubPath &path) {
-    // Measuring first keeps the rewrite a counted loop; replacements never
-    // produce a NUL, so the length holds throughout.
-    const std::size_t length = std::strlen(text);
-    if (path == ScrubPath::kUnknown && length >= kScrubLongText)
+    // Replacements never produce a NUL, so a text's length is the same
+    // before and after.
+    auto *bytes = reinterpret_cast<unsigned char *>(text);
+    std::size_t done = 0;
+    if (path == ScrubPath::kUnknown) {
+        done = ScrubBaseline<kScrubLongText>(bytes);
+        if (bytes[done] == '\0')
+            return done;
         path = CpuScrubPath();
-    ScrubBytes(reinterpret_cast<unsigned char *>(text), length, path);
-    return length;
+    }
+    return done + (path == ScrubPath::kAvx2 ? ScrubAvx2(bytes + done)
+                                            : ScrubBaseline<kWhole>(bytes + done));
 }

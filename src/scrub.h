@@ -12,20 +12,18 @@
 // on its own stack: the library has no static state.
 enum class ScrubPath : unsigned char { kUnknown, kBaseline, kAvx2 };
 
-// Texts at least this long are worth asking the CPU for.
+// A call asks the CPU once the baseline loop has done this many bytes of a
+// text without meeting its NUL: never for a text this long or shorter,
+// always for one 32 bytes longer.
 constexpr std::size_t kScrubLongText = 16384;
 
 // Rewrites `text` (NUL-terminated, writable) so that it holds no byte at
 // 0x80 or above and no line feed, form feed or carriage return: high bytes
 // become 'X', those three become blanks.  Never changes the length; returns
 // it (the number of bytes before the NUL) so the caller need not measure
-// the text a second time.  `path` is the call's memo of the loop to use.
+// the text a second time.  `path` is the call's memo of the loop to use;
+// a test sets it to run a loop of its choice (one the CPU runs).
 std::size_t ScrubItemText(char *text, ScrubPath &path);
-
-// The same rewrite of the first `length` bytes of `bytes`, NULs included,
-// with the loop `path` names (kUnknown: the baseline).  The caller makes
-// sure the CPU runs it.
-void ScrubBytes(unsigned char *bytes, std::size_t length, ScrubPath path);
 
 // The loop this CPU and operating system run best (cpuid, xgetbv).
 ScrubPath CpuScrubPath();
