@@ -11,24 +11,38 @@
 
 namespace {
 
-// Branch-free and in bytes, because that is what vector code does anyway:
-// a high byte and a line break never coincide, so each byte either stays
-// or takes one of the two replacements.  Every step stays 8 bits wide (no
-// promotion to int) so that compilers keep 16 or 32 lanes per vector.
-inline unsigned char ScrubByte(unsigned char c) {
-    const unsigned char high = c >= 0x80u ? 0xFFu : 0u;
-    const unsigned char odd = static_cast<unsigned char>(c | 1u);  // 0x0C, 0x0D -> 0x0D
-    const unsigned char lineBreak = (odd == 0x0Du || c == 0x0Au) ? 0xFFu : 0u;
-    const unsigned char keep = static_cast<unsigned char>(~(high | lineBreak));
-    return static_cast<unsigned char>((c & keep) | ('X' & high) | (' ' & lineBreak));
+// Lanes of bytes (GCC's and clang's vector extension): a single byte, or
+// a whole SSE2 or AVX2 register, compiled for whatever the function it is
+// inlined into targets.  Written out rather than left to the vectoriser,
+// which clang declines for a loop that also searches for the NUL.
+typedef unsigned char Lanes1 __attribute__((vector_size(1)));
+typedef unsigned char Lanes16 __attribute__((vector_size(16)));
+typedef unsigned char Lanes32 __attribute__((vector_size(32)));
+
+// The rewrite, the same for every lane and branch-free: a comparison gives
+// all ones in the lanes where it holds, and each step replaces those lanes
+// (a form feed or carriage return, a line feed: a blank; a high byte: 'X').
+// No replacement is matched by a later step.
+template <class Lanes> __attribute__((always_inline)) inline void ScrubLanes(Lanes &c) {
+    const Lanes none{};
+    c = ((c | 1) == 0x0D) ? none + ' ' : c;  // 0x0C, 0x0D
+    c = (c == 0x0A) ? none + ' ' : c;
+    c = (c >= 0x80) ? none + 'X' : c;
 }
 
-// The one rewrite loop.  Called with a constant length it becomes straight
-// vector code for the target it is inlined into; with a variable one (the
-// ends of a text) it stays a short byte loop.
+// The builtin, not the C library's checked memcpy (_FORTIFY_SOURCE): a
+// check of these fixed sizes is useless, and made clang keep `c` in memory.
+template <class Lanes> __attribute__((always_inline)) inline void ScrubAt(unsigned char *bytes) {
+    Lanes c;
+    __builtin_memcpy(&c, bytes, sizeof c);
+    ScrubLanes(c);
+    __builtin_memcpy(bytes, &c, sizeof c);
+}
+
+// Texts shorter than a vector, a byte at a time.
 __attribute__((always_inline)) inline void ScrubRun(unsigned char *bytes, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i)
-        bytes[i] = ScrubByte(bytes[i]);
+        ScrubAt<Lanes1>(bytes + i);
 }
 
 #ifdef __SSE2__
@@ -43,7 +57,8 @@ __attribute__((always_inline)) inline void ScrubRun(unsigned char *bytes, std::s
 // take the bytes outside the text for the host's, so they leave this
 // read alone (and, not inlined under them, the rest is still checked).
 struct Vector128 {
-    static constexpr std::size_t kWidth = 16;
+    typedef Lanes16 Lanes;
+    static constexpr std::size_t kWidth = sizeof(Lanes);
     __attribute__((no_sanitize("address", "thread"))) static unsigned NulMask(
         const unsigned char *aligned) {
         const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(aligned));
@@ -52,7 +67,8 @@ struct Vector128 {
 };
 
 struct Vector256 {
-    static constexpr std::size_t kWidth = 32;
+    typedef Lanes32 Lanes;
+    static constexpr std::size_t kWidth = sizeof(Lanes);
     __attribute__((target("avx2"), no_sanitize("address", "thread"))) static unsigned NulMask(
         const unsigned char *aligned) {
         const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i *>(aligned));
@@ -75,18 +91,27 @@ __attribute__((always_inline)) inline std::size_t ScrubVectors(unsigned char *te
     unsigned nul = Vector::NulMask(first) >> skip;
     std::size_t done = 0;
     if (nul == 0) {
-        ScrubRun(text, kWidth - skip);
         for (done = kWidth - skip; (nul = Vector::NulMask(text + done)) == 0; done += kWidth) {
             if constexpr (kLimit != kWhole) {
-                if (done >= kLimit)
+                if (done >= kLimit) {
+                    ScrubAt<typename Vector::Lanes>(text);
                     return done;
+                }
             }
-            ScrubRun(text + done, kWidth);
+            ScrubAt<typename Vector::Lanes>(text + done);
         }
     }
-    const auto rest = static_cast<std::size_t>(__builtin_ctz(nul));
-    ScrubRun(text + done, rest);
-    return done + rest;
+    const std::size_t length = done + static_cast<std::size_t>(__builtin_ctz(nul));
+    if (length < kWidth) {
+        ScrubRun(text, length);
+    } else {
+        // The bytes before the first aligned vector and after the last:
+        // a vector each, over bytes already done (scrubbing twice is
+        // scrubbing once).
+        ScrubAt<typename Vector::Lanes>(text);
+        ScrubAt<typename Vector::Lanes>(text + length - kWidth);
+    }
+    return length;
 }
 
 template <std::size_t kLimit> std::size_t ScrubBaseline(unsigned char *text) {
@@ -97,16 +122,14 @@ __attribute__((target("avx2"))) std::size_t ScrubAvx2(unsigned char *text) {
     return ScrubVectors<Vector256, kWhole>(text);
 }
 #else
-// Elsewhere: measured first, then rewritten in fixed blocks, which any
-// vectoriser takes.
+// Elsewhere: measured first, then rewritten a vector at a time.
 constexpr std::size_t kWhole = SIZE_MAX;
 
 template <std::size_t> std::size_t ScrubBaseline(unsigned char *text) {
     const std::size_t length = std::strlen(reinterpret_cast<char *>(text));
-    constexpr std::size_t kBlock = 64;
     std::size_t i = 0;
-    for (; length - i >= kBlock; i += kBlock)
-        ScrubRun(text + i, kBlock);
+    for (; length - i >= sizeof(Lanes16); i += sizeof(Lanes16))
+        ScrubAt<Lanes16>(text + i);
     ScrubRun(text + i, length - i);
     return length;
 }

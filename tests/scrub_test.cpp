@@ -70,17 +70,18 @@ TEST(Scrub, EveryLoopMatchesTheModelAtEveryLengthAndAlignment) {
     }
 }
 
+// Every byte value, alone (a byte at a time) and in a run (in vectors).
 TEST(Scrub, EveryLoopMapsEveryByteValue) {
     for (const ScrubPath path : Paths()) {
-        char all[256];
-        for (int b = 1; b < 256; ++b)
-            all[b - 1] = static_cast<char>(b);
-        all[255] = '\0';
-        ScrubPath memo = path;
-        ASSERT_EQ(ScrubItemText(all, memo), 255u);
-        for (int b = 1; b < 256; ++b)
-            EXPECT_EQ(static_cast<unsigned char>(all[b - 1]), Model(static_cast<unsigned char>(b)))
-                << b;
+        for (int b = 1; b < 256; ++b) {
+            const auto byte = static_cast<unsigned char>(b);
+            for (const std::size_t length : {std::size_t{1}, std::size_t{100}}) {
+                std::string text(length, static_cast<char>(byte));
+                ScrubPath memo = path;
+                ASSERT_EQ(ScrubItemText(&text[0], memo), length);
+                EXPECT_EQ(text, std::string(length, static_cast<char>(Model(byte)))) << b;
+            }
+        }
     }
 }
 
