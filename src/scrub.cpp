@@ -5,29 +5,39 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #define VYKOSTRA_X86 1
-#include <cpuid.h>
 #include <immintrin.h>
+#ifdef VYKOSTRA_CPU_FROM_RUNTIME
+// The header is written in C: its _Bool is no C++ keyword (GCC takes it
+// as one, clang does not).
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <cpuid.h>
+#endif
 #endif
 
 namespace {
 
 // Lanes of bytes (GCC's and clang's vector extension): a single byte, or
-// a whole SSE2 or AVX2 register, compiled for whatever the function it is
-// inlined into targets.  Written out rather than left to the vectoriser,
-// which clang declines for a loop that also searches for the NUL.
+// a whole SSE2 register, compiled for whatever the function it is inlined
+// into targets.  Written out rather than left to the vectoriser, which
+// clang declines for a loop that also searches for the NUL.
 typedef unsigned char Lanes1 __attribute__((vector_size(1)));
 typedef unsigned char Lanes16 __attribute__((vector_size(16)));
-typedef unsigned char Lanes32 __attribute__((vector_size(32)));
 
 // The rewrite, the same for every lane and branch-free: a comparison gives
-// all ones in the lanes where it holds, and each step replaces those lanes
-// (a form feed or carriage return, a line feed: a blank; a high byte: 'X').
-// No replacement is matched by a later step.
+// all ones in the lanes where it holds.  A line break is raised to a blank
+// by an unsigned maximum with a blank there and 0 elsewhere; a high byte
+// is lowered to 'X' by an unsigned minimum with 'X' there and 0xA7 (above
+// every other byte) elsewhere.  A maximum or minimum is one instruction,
+// where a blend costs three on recent Intel cores.
 template <class Lanes> __attribute__((always_inline)) inline void ScrubLanes(Lanes &c) {
-    const Lanes none{};
-    c = ((c | 1) == 0x0D) ? none + ' ' : c;  // 0x0C, 0x0D
-    c = (c == 0x0A) ? none + ' ' : c;
-    c = (c >= 0x80) ? none + 'X' : c;
+    const auto breaks = static_cast<Lanes>(((c | 1) == 0x0D) | (c == 0x0A));  // 0x0C, 0x0D, 0x0A
+    const Lanes blanks = breaks & ' ';
+    c = c > blanks ? c : blanks;
+    const Lanes ceiling = static_cast<Lanes>(c >= 0x80) ^ 0xA7;  // 0xFF ^ 0xA7 is 'X'
+    c = c < ceiling ? c : ceiling;
 }
 
 // The builtin, not the C library's checked memcpy (_FORTIFY_SOURCE): a
@@ -39,8 +49,18 @@ template <class Lanes> __attribute__((always_inline)) inline void ScrubAt(unsign
     __builtin_memcpy(bytes, &c, sizeof c);
 }
 
-// Texts shorter than a vector, a byte at a time.
-__attribute__((always_inline)) inline void ScrubRun(unsigned char *bytes, std::size_t length) {
+// Texts shorter than the loop's vector of `kWidth` bytes: two SSE2-wide
+// vectors where they fit (over shared bytes where the text is shorter than
+// both; scrubbing twice is scrubbing once), else a byte at a time.
+template <std::size_t kWidth>
+__attribute__((always_inline)) inline void ScrubShort(unsigned char *bytes, std::size_t length) {
+    if constexpr (kWidth > sizeof(Lanes16)) {
+        if (length >= sizeof(Lanes16)) {
+            ScrubAt<Lanes16>(bytes);
+            ScrubAt<Lanes16>(bytes + length - sizeof(Lanes16));
+            return;
+        }
+    }
     for (std::size_t i = 0; i < length; ++i)
         ScrubAt<Lanes1>(bytes + i);
 }
@@ -57,23 +77,42 @@ __attribute__((always_inline)) inline void ScrubRun(unsigned char *bytes, std::s
 // take the bytes outside the text for the host's, so they leave this
 // read alone (and, not inlined under them, the rest is still checked).
 struct Vector128 {
-    typedef Lanes16 Lanes;
-    static constexpr std::size_t kWidth = sizeof(Lanes);
+    static constexpr std::size_t kWidth = sizeof(Lanes16);
     __attribute__((no_sanitize("address", "thread"))) static unsigned NulMask(
         const unsigned char *aligned) {
         const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(aligned));
         return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
     }
+    __attribute__((always_inline)) static void Scrub(unsigned char *bytes) {
+        ScrubAt<Lanes16>(bytes);
+    }
 };
 
+// AVX2 has a byte shuffle, which looks a lane up in a 16-byte table by its
+// low four bits, or gives 0 where the lane's top bit is set: the whole
+// rewrite in four single-cycle instructions, half the portable rule's.
 struct Vector256 {
-    typedef Lanes32 Lanes;
-    static constexpr std::size_t kWidth = sizeof(Lanes);
+    static constexpr std::size_t kWidth = sizeof(__m256i);
     __attribute__((target("avx2"), no_sanitize("address", "thread"))) static unsigned NulMask(
         const unsigned char *aligned) {
         const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i *>(aligned));
         return static_cast<unsigned>(
             _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+    }
+    __attribute__((target("avx2"))) static void Scrub(unsigned char *bytes) {
+        auto *at = reinterpret_cast<__m256i *>(bytes);
+        // High bytes, negative as signed ones, become 0: the only 0s now,
+        // since these bytes are the text's, before its NUL.
+        __m256i c = _mm256_max_epi8(_mm256_loadu_si256(at), _mm256_setzero_si256());
+        // Bytes below 0x10 find what they are raised to by their value: 0
+        // an 'X', a line break a blank, the rest nothing (0).  Adding 0x70
+        // with saturation sets the top bit of every other byte.
+        const __m256i raise = _mm256_setr_epi8(
+            'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, ' ', 0, ' ', ' ', 0, 0,
+            'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, ' ', 0, ' ', ' ', 0, 0);
+        const __m256i index = _mm256_adds_epu8(c, _mm256_set1_epi8(0x70));
+        c = _mm256_max_epu8(c, _mm256_shuffle_epi8(raise, index));
+        _mm256_storeu_si256(at, c);
     }
 };
 
@@ -94,22 +133,22 @@ __attribute__((always_inline)) inline std::size_t ScrubVectors(unsigned char *te
         for (done = kWidth - skip; (nul = Vector::NulMask(text + done)) == 0; done += kWidth) {
             if constexpr (kLimit != kWhole) {
                 if (done >= kLimit) {
-                    ScrubAt<typename Vector::Lanes>(text);
+                    Vector::Scrub(text);
                     return done;
                 }
             }
-            ScrubAt<typename Vector::Lanes>(text + done);
+            Vector::Scrub(text + done);
         }
     }
     const std::size_t length = done + static_cast<std::size_t>(__builtin_ctz(nul));
     if (length < kWidth) {
-        ScrubRun(text, length);
+        ScrubShort<kWidth>(text, length);
     } else {
         // The bytes before the first aligned vector and after the last:
         // a vector each, over bytes already done (scrubbing twice is
         // scrubbing once).
-        ScrubAt<typename Vector::Lanes>(text);
-        ScrubAt<typename Vector::Lanes>(text + length - kWidth);
+        Vector::Scrub(text);
+        Vector::Scrub(text + length - kWidth);
     }
     return length;
 }
@@ -130,7 +169,7 @@ template <std::size_t> std::size_t ScrubBaseline(unsigned char *text) {
     std::size_t i = 0;
     for (; length - i >= sizeof(Lanes16); i += sizeof(Lanes16))
         ScrubAt<Lanes16>(text + i);
-    ScrubRun(text + i, length - i);
+    ScrubShort<sizeof(Lanes16)>(text + i, length - i);
     return length;
 }
 
@@ -151,7 +190,10 @@ ScrubPath ScrubPathFor(unsigned leaf1Ecx, unsigned xcr0, unsigned leaf7Ebx) {
 }
 
 ScrubPath CpuScrubPath() {
-#ifdef VYKOSTRA_X86
+#if defined(VYKOSTRA_CPU_FROM_RUNTIME)
+    // Active: the CPU has it and the operating system saves its registers.
+    return CPU_FEATURE_ACTIVE(AVX2) ? ScrubPath::kAvx2 : ScrubPath::kBaseline;
+#elif defined(VYKOSTRA_X86)
     // Every CPU with AVX has leaf 7, so the highest leaf is not asked: each
     // cpuid costs about 1.5 us in a virtual machine.
     unsigned a = 0, b = 0, leaf1Ecx = 0, d = 0;

@@ -108,7 +108,8 @@ TEST(Scrub, ItemTextAsksTheCpuOnlyForALongText) {
 }
 
 // The AVX2 loop only where the CPU has AVX2 and the operating system
-// saves the AVX registers, from the words the CPU answers.
+// saves the AVX registers, from the words the CPU answers (where the
+// library asks it itself: the Windows builds).
 TEST(Scrub, Avx2OnlyWhereCpuAndSystemAgree) {
     const unsigned osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5, sseAvx = 6u;
     struct Row {
