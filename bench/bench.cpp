@@ -91,7 +91,7 @@ BENCHMARK_CAPTURE(ScrubLoop, baseline, ScrubPath::kBaseline)->Arg(64)->Arg(4096)
 BENCHMARK_CAPTURE(ScrubLoop, avx2, ScrubPath::kAvx2)->Arg(64)->Arg(4096)->Arg(65536)->Arg(kTextBytes);
 
 // A 1 MiB text through the public call: measured, scrubbed and not written
-// (Size 1), the file opened and closed, the CPU asked once.
+// (Size 1), the file opened and closed, which loop to run asked once.
 void ScrubThroughCall(benchmark::State &state) {
     std::vector<ItemSpec> specs(1);
     specs[0].list = 36;

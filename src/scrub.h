@@ -8,14 +8,28 @@
 // baseline (SSE2 on every x86 build), and on x86 one compiled for AVX2,
 // run only where the CPU and the operating system support it.  A call
 // finds out at most once, and only once a text is long enough to pay for
-// asking (cpuid is slow in a virtual machine); it keeps the answer here,
-// on its own stack: the library has no static state.
+// asking; it keeps the answer here, on its own stack: the library has no
+// static state.
 enum class ScrubPath : unsigned char { kUnknown, kBaseline, kAvx2 };
 
-// A call asks the CPU once the baseline loop has done this many bytes of a
-// text without meeting its NUL: never for a text this long or shorter,
-// always for one 32 bytes longer.
+// Where the C runtime keeps what it asked the CPU and the operating system
+// when the process started (glibc 2.33 on), asking it is a function call.
+// Elsewhere the library asks the CPU itself: a cpuid costs microseconds in
+// a virtual machine, and more again in the caches its exit to the
+// hypervisor disturbs.
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GLIBC__) && \
+    __has_include(<sys/platform/x86.h>)
+#define VYKOSTRA_CPU_FROM_RUNTIME 1
+#endif
+
+// A call asks once the baseline loop has done this many bytes of a text
+// without meeting its NUL: never for a text this long or shorter, always
+// for one 32 bytes longer.
+#ifdef VYKOSTRA_CPU_FROM_RUNTIME
+constexpr std::size_t kScrubLongText = 512;
+#else
 constexpr std::size_t kScrubLongText = 16384;
+#endif
 
 // Rewrites `text` (NUL-terminated, writable) so that it holds no byte at
 // 0x80 or above and no line feed, form feed or carriage return: high bytes
@@ -25,7 +39,8 @@ constexpr std::size_t kScrubLongText = 16384;
 // a test sets it to run a loop of its choice (one the CPU runs).
 std::size_t ScrubItemText(char *text, ScrubPath &path);
 
-// The loop this CPU and operating system run best (cpuid, xgetbv).
+// The loop this CPU and operating system run best: the C runtime's answer
+// where it keeps one, else cpuid's and xgetbv's.
 ScrubPath CpuScrubPath();
 
 // The same decision from the words the CPU answers: cpuid leaf 1's ECX,
