@@ -1,5 +1,5 @@
-# How this build's test programs run on this host, found out by running
-# one.  Hosts of one kind differ: some execute 32-bit programs and some do
+# How this build's test programs (and benchmarks) run on this host, found
+# out by running one.  Hosts of one kind differ: some execute 32-bit programs and some do
 # not, and 32-bit Wine needs that too.  The answer lands in
 #   VYKOSTRA_TEST_RUNNER       how: natively, under qemu-i386, under Wine
 #   VYKOSTRA_TEST_SKIP_REASON  set when Windows programs cannot run here:
@@ -10,7 +10,7 @@
 set(VYKOSTRA_TEST_RUNNER natively)
 set(VYKOSTRA_TEST_SKIP_REASON "")
 
-if(CMAKE_CROSSCOMPILING AND BUILD_TESTING)
+if(CMAKE_CROSSCOMPILING AND (BUILD_TESTING OR VYKOSTRA_BENCH))
   set(probe ${PROJECT_BINARY_DIR}/runner-probe${CMAKE_EXECUTABLE_SUFFIX})
   try_compile(probe_built SOURCE_FROM_CONTENT probe.c "int main(void) { return 0; }\n"
     COPY_FILE ${probe})
