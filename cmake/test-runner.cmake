@@ -1,6 +1,6 @@
 # How this build's test programs (and benchmarks) run on this host, found
-# out by running one.  Hosts of one kind differ: some execute 32-bit programs and some do
-# not, and 32-bit Wine needs that too.  The answer lands in
+# out by running one.  Hosts of one kind differ: some execute 32-bit
+# programs and some do not, and 32-bit Wine needs that too.  The answer lands in
 #   VYKOSTRA_TEST_RUNNER       how: natively, under qemu-i386, under Wine
 #   VYKOSTRA_TEST_SKIP_REASON  set when Windows programs cannot run here:
 #                              the tests that run one are then reported

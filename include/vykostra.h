@@ -162,9 +162,9 @@ typedef struct VYKOSTRA_PACKED PgrMsg {
  * the bytes of the kind-1 texts.  (Like the C library's string functions,
  * it measures a text in aligned 16- or 32-byte blocks, so it may read,
  * and then ignore, bytes that share such a block with the text's first
- * or last byte; a block never spans two pages.)  While the call runs the host must keep
- * every list NULL-terminated and free of cycles, and every kind-1 Text
- * writable, and nobody else may change the message.
+ * or last byte; a block never spans two pages.)  While the call runs the
+ * host must keep every list NULL-terminated and free of cycles, and
+ * every kind-1 Text writable, and nobody else may change the message.
  *
  * Diagnostics: one line per problem item on the process's standard error
  * stream, printed by a single fprintf and flushed at once:
