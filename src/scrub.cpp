@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
-#define VYKOSTRA_X86 1
+#ifdef VYKOSTRA_X86
 #include <immintrin.h>
 #ifdef VYKOSTRA_CPU_FROM_RUNTIME
 // The header is written in C: its _Bool is no C++ keyword (GCC takes it
@@ -65,6 +64,9 @@ __attribute__((always_inline)) inline void ScrubShort(unsigned char *bytes, std:
         ScrubAt<Lanes1>(bytes + i);
 }
 
+// The limit of a scrub that goes on to the text's NUL.
+constexpr std::size_t kWhole = SIZE_MAX;
+
 #ifdef __SSE2__
 // Measuring a text and scrubbing it are one pass: each aligned vector is
 // searched for the NUL and, if it holds none, rewritten while it is in a
@@ -121,8 +123,6 @@ struct Vector256 {
 // Scrubs `text` up to its NUL, or stops once at least `kLimit` bytes are
 // done; returns the number done.  The limit is a constant so that a whole
 // text's loop does not test it.
-constexpr std::size_t kWhole = SIZE_MAX;
-
 template <class Vector, std::size_t kLimit>
 __attribute__((always_inline)) inline std::size_t ScrubVectors(unsigned char *text) {
     constexpr std::size_t kWidth = Vector::kWidth;
@@ -164,7 +164,6 @@ __attribute__((target("avx2"))) std::size_t ScrubAvx2(unsigned char *text) {
 }
 #else
 // Elsewhere: measured first, then rewritten a vector at a time.
-constexpr std::size_t kWhole = SIZE_MAX;
 
 template <std::size_t> std::size_t ScrubBaseline(unsigned char *text) {
     const std::size_t length = std::strlen(reinterpret_cast<char *>(text));
@@ -197,7 +196,7 @@ ScrubPath CpuScrubPath() {
     return CPU_FEATURE_ACTIVE(AVX2) ? ScrubPath::kAvx2 : ScrubPath::kBaseline;
 #elif defined(VYKOSTRA_X86)
     // Every CPU with AVX has leaf 7, so the highest leaf is not asked: each
-    // cpuid costs about 1.5 us in a virtual machine.
+    // cpuid costs microseconds in a virtual machine.
     unsigned a = 0, b = 0, leaf1Ecx = 0, d = 0;
     __cpuid(1, a, b, leaf1Ecx, d);
     unsigned xcr0 = 0, xcr0High = 0;

@@ -17,9 +17,11 @@ enum class ScrubPath : unsigned char { kUnknown, kBaseline, kAvx2 };
 // Elsewhere the library asks the CPU itself: a cpuid costs microseconds in
 // a virtual machine, and more again in the caches its exit to the
 // hypervisor disturbs.
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GLIBC__) && \
-    __has_include(<sys/platform/x86.h>)
+#if defined(__i386__) || defined(__x86_64__)
+#define VYKOSTRA_X86 1
+#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
 #define VYKOSTRA_CPU_FROM_RUNTIME 1
+#endif
 #endif
 
 // A call asks once the baseline loop has done this many bytes of a text
