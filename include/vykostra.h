@@ -147,10 +147,12 @@ typedef struct VYKOSTRA_PACKED PgrMsg {
  * as descriptor 0, 1 or 2, even when the host has closed those, so that
  * diagnostics never land in it (with no descriptor free from 3 on, the
  * call returns PGRMSG_ERR_OPEN).  A write never raises a signal in the
- * host: while the call writes, SIGPIPE and SIGXFSZ are blocked in the
- * calling thread only (no process-wide change), a write that would raise
- * one fails instead (a diagnostic), and the thread's signal mask and
- * pending signals are as they were when the call returns.
+ * host, whether to the file or a diagnostic to standard error: while the
+ * call writes or prints, SIGPIPE and SIGXFSZ are blocked in the calling
+ * thread only (no process-wide change), a write that would raise one
+ * fails instead (for the file, a diagnostic; a diagnostic standard error
+ * cannot take is lost), and the thread's signal mask and pending signals
+ * are as they were when the call returns.
  *
  * Returns PGRMSG_OK (0) once the file was opened, whatever happened to
  * single items, or PGRMSG_ERR_OPEN if the file could not be opened or

@@ -1,10 +1,5 @@
 // VYKPgrMsgCollapse: open the file, walk the sixteen lists, write the
 // scrubbed texts, close.
-//
-// <stdio.h> comes first, before any C++ header: on MinGW those switch
-// fprintf to MinGW's own printf, and the library must use the runtime's.
-#include <stdio.h>
-
 #include "vykostra.h"
 
 #include <cstddef>
@@ -18,13 +13,6 @@ namespace {
 const char kModule[] = "VYKOSTRA  ";
 const char kEmptyItem[] = "Empty item in pager message has been bypassed...\n";
 const char kWriteFailed[] = "Error collapsing message...write failed.\n";
-
-// One print and one flush per line, so that lines from calls running at
-// the same time in other threads come out whole.
-void Diagnose(const char *text) {
-    fprintf(stderr, "%s%s", kModule, text);
-    fflush(stderr);
-}
 
 // The fixed order in which the heads are visited, as their offsets in the
 // record.  It is the host's, not an ascending or regular one, and must stay
@@ -69,11 +57,11 @@ void CollapseItem(PgrMsgItem *item, OutputFile &file, ScrubPath &scrub) {
     if (item->Size < 2)
         return;
     if (length == 0) {
-        Diagnose(kEmptyItem);
+        OutputFileDiagnose(file, kModule, kEmptyItem);
         return;
     }
     if (!OutputFileWrite(file, text, length))
-        Diagnose(kWriteFailed);
+        OutputFileDiagnose(file, kModule, kWriteFailed);
 }
 
 void CollapseItemList(PgrMsgItem *head, OutputFile &file, ScrubPath &scrub) {

@@ -1,5 +1,6 @@
-// The output file: the library's only contact with the platform's file
-// calls.  One implementation per runtime (POSIX, MSVCRT) is linked in.
+// The output file and the diagnostics: the library's only contact with the
+// platform's file calls, standard error and signals.  One implementation
+// per runtime (POSIX, MSVCRT) is linked in.
 #ifndef VYKOSTRA_OUTPUT_FILE_H
 #define VYKOSTRA_OUTPUT_FILE_H
 
@@ -12,14 +13,16 @@ struct OutputFile {
 #else
 #include <signal.h>
 // Beside the descriptor, what the call changed of the calling thread's
-// signal state while it writes, to be put back exactly when it closes.
+// signal state while it writes or prints, to be put back exactly when it
+// closes.
 struct OutputFile {
     int descriptor;
-    bool blocked;          // the first write has blocked SIGPIPE and SIGXFSZ
+    bool blocked;          // the first write or diagnostic has blocked
+                           // SIGPIPE and SIGXFSZ
     sigset_t hostMask;     // the thread's mask before that
     sigset_t hostPending;  // what was pending then (only read if blocked)
-    bool raisedPipe;       // a write failed with EPIPE
-    bool raisedSize;       // a write failed with EFBIG
+    bool mayHaveRaised;    // a write or a diagnostic failed, perhaps by
+                           // raising one of them
 };
 #endif
 
@@ -34,9 +37,15 @@ bool OutputFileOpen(OutputFile &file, const char *path);
 // signal in the host.
 bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length);
 
-// Closes the descriptor and puts back what the writes changed of the
-// thread's signal state; the close's result tells the caller nothing it
-// can act on.
+// Prints one diagnostic line, `module` then `text`, on standard error by
+// one formatted print and a flush, so that lines printed by calls in other
+// threads come out whole.  A line standard error cannot take is lost
+// quietly; it raises no signal in the host.
+void OutputFileDiagnose(OutputFile &file, const char *module, const char *text);
+
+// Closes the descriptor and puts back what the writes and diagnostics
+// changed of the thread's signal state; the close's result tells the
+// caller nothing it can act on.
 void OutputFileClose(OutputFile &file);
 
 #endif

@@ -1,3 +1,7 @@
+// <stdio.h> comes first, before any C++ header: on MinGW those switch
+// fprintf to MinGW's own printf, and the library must use the runtime's.
+#include <stdio.h>
+
 #include "output_file.h"
 
 #include <fcntl.h>
@@ -44,6 +48,13 @@ bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
         length -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+// MSVCRT raises no signal on a failed write to standard error either; a
+// line it cannot take is lost.
+void OutputFileDiagnose(OutputFile &, const char *module, const char *text) {
+    fprintf(stderr, "%s%s", module, text);
+    fflush(stderr);
 }
 
 void OutputFileClose(OutputFile &file) { _close(file.descriptor); }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
@@ -11,7 +12,8 @@ namespace {
 
 // The signals a write can raise: SIGPIPE (the reader of a pipe or socket
 // has gone) and SIGXFSZ (the file size limit is reached).  Both kill the
-// process by default; the host must get a failed write instead.  Both are
+// process by default; the host must get a failed write instead, whether
+// the write is the file's or a diagnostic's on standard error.  Both are
 // sent to the writing thread, so blocking them in that thread alone is
 // enough, and the host's other threads and dispositions stay as they are.
 void WriteSignals(sigset_t &set) {
@@ -20,24 +22,13 @@ void WriteSignals(sigset_t &set) {
     sigaddset(&set, SIGXFSZ);
 }
 
-// Takes back `signal` if our own write left it pending, unless the host
-// had it pending (so blocked) before the call: then it stays, as it was.
-void ConsumeOwn(const OutputFile &file, int signal) {
-    if (sigismember(&file.hostPending, signal))
-        return;
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, signal);
-    // Ours is pending, so this takes it at once: with no wait, there is
-    // nothing to interrupt.
-    const timespec now{0, 0};
-    sigtimedwait(&one, nullptr, &now);
-}
-
-// Before the call's first write: SIGPIPE and SIGXFSZ blocked in this
-// thread, the host's mask and (where it blocks one of them itself) its
-// pending signals kept.  A call that writes nothing leaves the mask alone.
+// Before the call's first write or diagnostic: SIGPIPE and SIGXFSZ blocked
+// in this thread, the host's mask and (where it blocks one of them itself)
+// its pending signals kept.  A call that neither writes nor prints leaves
+// the mask alone.
 void BlockWriteSignals(OutputFile &file) {
+    if (file.blocked)
+        return;
     sigset_t block;
     WriteSignals(block);
     pthread_sigmask(SIG_BLOCK, &block, &file.hostMask);
@@ -46,6 +37,27 @@ void BlockWriteSignals(OutputFile &file) {
     if (sigismember(&file.hostMask, SIGPIPE) || sigismember(&file.hostMask, SIGXFSZ))
         sigpending(&file.hostPending);
     file.blocked = true;
+}
+
+// Takes back SIGPIPE and SIGXFSZ where a failed write of ours left them
+// pending, unless the host had them pending (so blocked) before the call:
+// those stay, as they were.  Asked only after a failure, since a write
+// that succeeds raises neither.
+void ConsumeOwn(const OutputFile &file) {
+    sigset_t pending;
+    sigpending(&pending);
+    const int raised[] = {SIGPIPE, SIGXFSZ};
+    for (const int signal : raised) {
+        if (!sigismember(&pending, signal) || sigismember(&file.hostPending, signal))
+            continue;
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal);
+        // It is pending, so this takes it at once: with no wait, there is
+        // nothing to interrupt.
+        const timespec now{0, 0};
+        sigtimedwait(&one, nullptr, &now);
+    }
 }
 
 } // namespace
@@ -67,14 +79,12 @@ bool OutputFileOpen(OutputFile &file, const char *path) {
     }
     file.descriptor = fd;
     file.blocked = false;
-    file.raisedPipe = false;
-    file.raisedSize = false;
+    file.mayHaveRaised = false;
     return true;
 }
 
 bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
-    if (!file.blocked)
-        BlockWriteSignals(file);
+    BlockWriteSignals(file);
     // One write per text on the plain path; the loop only runs again when
     // the system took less than it was given.
     while (length > 0) {
@@ -83,8 +93,7 @@ bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            file.raisedPipe = file.raisedPipe || errno == EPIPE;
-            file.raisedSize = file.raisedSize || errno == EFBIG;
+            file.mayHaveRaised = true;
             return false;
         }
         if (written == 0) // no progress and no error: do not spin
@@ -95,13 +104,21 @@ bool OutputFileWrite(OutputFile &file, const char *bytes, std::size_t length) {
     return true;
 }
 
+void OutputFileDiagnose(OutputFile &file, const char *module, const char *text) {
+    BlockWriteSignals(file);
+    // Both calls are made even if the first fails: the flush is what
+    // writes a line a buffered standard error holds.
+    const bool printed = fprintf(stderr, "%s%s", module, text) >= 0;
+    const bool flushed = fflush(stderr) == 0;
+    if (!printed || !flushed)
+        file.mayHaveRaised = true;
+}
+
 void OutputFileClose(OutputFile &file) {
     close(file.descriptor);
     if (!file.blocked)
         return;
-    if (file.raisedPipe)
-        ConsumeOwn(file, SIGPIPE);
-    if (file.raisedSize)
-        ConsumeOwn(file, SIGXFSZ);
+    if (file.mayHaveRaised)
+        ConsumeOwn(file);
     pthread_sigmask(SIG_SETMASK, &file.hostMask, nullptr);
 }

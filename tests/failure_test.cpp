@@ -166,6 +166,78 @@ TEST(HostLives, StandardErrorClosed) {
     EXPECT_EQ(ReadFile(run.path), "");
 }
 
+// A standard error that takes no diagnostic: a pipe whose reader has gone
+// (SIGPIPE), or a file at the file size limit (SIGXFSZ), both at their
+// default action, which kills.  The diagnostic comes before the call's
+// first write, or after it; it is lost quietly, the text is written, and
+// the thread's signal state is as it was, a signal the host had pending
+// included.
+struct BrokenErrCase {
+    bool pipe;              // else a file at the size limit
+    bool beforeFirstWrite;  // the empty item comes first
+    bool hostPending;       // the host has the signal blocked and pending
+    friend void PrintTo(const BrokenErrCase &c, std::ostream *os) {
+        *os << (c.pipe ? "pipe" : "size limit")
+            << (c.beforeFirstWrite ? ", before the first write" : ", after it")
+            << (c.hostPending ? ", host has it pending" : "");
+    }
+};
+
+struct BrokenErrRun {
+    BrokenErrCase c;
+    TempDir dir;
+};
+
+void CollapseWithBrokenStandardError(void *context) {
+    const auto &run = *static_cast<const BrokenErrRun *>(context);
+    const int signal = run.c.pipe ? SIGPIPE : SIGXFSZ;
+    const rlim_t full = 16;
+    if (run.c.pipe) {
+        int fds[2];
+        pipe(fds);
+        close(fds[0]);
+        dup2(fds[1], 2);
+        close(fds[1]);
+    } else {
+        const int fd = open(run.dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        write(fd, "0123456789abcdef", full);
+        dup2(fd, 2);
+        close(fd);
+        rlimit limit{full, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (run.c.hostPending) {
+        BlockInThisThread(signal);
+        raise(signal);
+    }
+    HostMessage message;
+    Build(message, run.c.beforeFirstWrite ? "36 1 2 \"\"\n36 1 2 \"TEXT\""
+                                          : "36 1 2 \"TEXT\"\n36 1 2 \"\"");
+    const SignalState before = CurrentSignalState();
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.dir.Path("out").c_str());
+    const bool same = CurrentSignalState() == before;
+    rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};  // for a coverage build's counters
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    ExitChild(result != PGRMSG_OK ? 1 : !same ? 2 : 0);
+}
+
+class BrokenStandardError : public testing::TestWithParam<BrokenErrCase> {};
+
+TEST_P(BrokenStandardError, HostLives) {
+    BrokenErrRun run{GetParam(), {}};
+    std::string err;
+    EXPECT_EQ(RunInChild(CollapseWithBrokenStandardError, &run, err), 0);
+    EXPECT_EQ(ReadFile(run.dir.Path("out")), "TEXT");
+}
+
+INSTANTIATE_TEST_SUITE_P(HostLives, BrokenStandardError,
+                         testing::Values(BrokenErrCase{true, true, false},
+                                         BrokenErrCase{true, false, false},
+                                         BrokenErrCase{true, false, true},
+                                         BrokenErrCase{false, true, false},
+                                         BrokenErrCase{false, false, false},
+                                         BrokenErrCase{false, true, true}));
+
 // A FIFO whose reader takes a few bytes of a long text and leaves, while
 // the call is blocked writing it.  That write and the next item's each
 // fail once (EPIPE), SIGPIPE kills nobody, and the thread's signal state
