@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How close the library comes to its limits:
 //   - scrub: each loop, and a 1 MiB text through the public call, against
 //     a memcpy of the same bytes (ratio "vs_memcpy");

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows with mingw-w64, for the toolchain files that set `triple` and
 # CMAKE_SYSTEM_PROCESSOR first.
 set(CMAKE_SYSTEM_NAME Windows)

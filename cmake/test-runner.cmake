@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # How this build's test programs (and benchmarks) run on this host, found
 # out by running one.  Hosts of one kind differ: some execute 32-bit
 # programs and some do not, and 32-bit Wine needs that too.  The answer lands in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: runs every scrub loop on the input's bytes, then
 // builds a message from them, collapses it, and checks every result
 // against a small model of the library written here, apart from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz target's input format, shared with the seed maker: a mode byte,
 // then items of four bytes each (list, kind, size, text length) followed
 // by the text's bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Turns message descriptions (the golden cases) into fuzz inputs, one file
 // each, so that fuzzing starts from every case the tests already know.
 #include <cstdio>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vykostra.h -- interface of the VYKOSTRA pager message collapse library.
  *

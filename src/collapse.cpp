@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VYKPgrMsgCollapse: open the file, walk the sixteen lists, write the
 // scrubbed texts, close.
 #include "vykostra.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The output file and the diagnostics: the library's only contact with the
 // platform's file calls, standard error and signals.  One implementation
 // per runtime (POSIX, MSVCRT) is linked in.

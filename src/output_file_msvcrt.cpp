@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // <stdio.h> comes first, before any C++ header: on MinGW those switch
 // fprintf to MinGW's own printf, and the library must use the runtime's.
 #include <stdio.h>

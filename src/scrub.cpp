@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scrub.h"
 
 #include <cstdint>

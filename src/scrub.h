@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Item text scrubbing: single-line 7-bit text, rewritten in place.
 #ifndef VYKOSTRA_SCRUB_H
 #define VYKOSTRA_SCRUB_H

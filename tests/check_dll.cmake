@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # VYKOSTRA.dll exports VYKPgrMsgCollapse alone, undecorated, at ordinal 1,
 # and imports from msvcrt.dll alone, its diagnostics through the runtime's
 # own fprintf and fflush.  It carries no time stamp, is marked

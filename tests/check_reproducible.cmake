@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Reproducible builds: two copies of the source tree in different folders,
 # each configured with the same preset, built and installed stripped, must
 # give byte-identical libraries (.so, .dll, .lib, .dll.a).  No time stamps,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library through its export: what a host sees in its own memory, on
 // disk and on standard error.
 #include <climits>

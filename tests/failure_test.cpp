@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Failure paths, each driven on purpose: a device that takes no writes, a
 // file size limit, paths that cannot be opened.
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault injection for the library's calls into the C library: this test
 // program defines write() (and, where no sanitizer owns it, malloc and
 // friends) itself, so the library's calls land here first.

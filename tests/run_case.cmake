@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs one golden case through pgrmsg-collapse and compares what it left:
 #   NAME.msg     the message description (input)
 #   NAME.out     the bytes the output file must hold; absent: no file made

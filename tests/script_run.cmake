@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # run(COMMAND...): runs a command and stops the script with all it printed
 # if it fails; otherwise leaves its standard output in `out`.
 function(run)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scrub itself, against a byte-at-a-time model: every loop this CPU
 // runs, at every length and alignment around its vectors, and the choice
 // of loop that a text's length makes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library under conditions a host meets rarely but must survive:
 // writes interrupted by signals, a million-item list, thousands of calls,
 // eight threads at once, a file it may not write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the library's tests on POSIX systems.
 #ifndef VYKOSTRA_TEST_SUPPORT_H
 #define VYKOSTRA_TEST_SUPPORT_H

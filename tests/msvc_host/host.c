@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A host built for the MSVC ABI with no C runtime at all: kernel32 and
  * VYKOSTRA.lib are all it links.  It collapses one text item into the file
  * named "msvc-host.out" and reads the file back; exit status 0 when it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message descriptions: the plain-text form in which pgrmsg-collapse and
 // the tests write down a pager message, one item per line.
 #ifndef PGRMSG_DESCRIPTION_H

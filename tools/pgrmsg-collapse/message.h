@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pager message built in memory from its description, the way a host
 // lays one out: records, links and texts, with the host's own bytes filled
 // with a known pattern so that any stray write can be seen afterwards.
