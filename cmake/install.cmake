@@ -1,7 +1,13 @@
+# SPDX-License-Identifier: MIT
 # Installation: the header, the library (on Windows the DLL, its import
-# library and the .def), the host tool, a CMake package and a pkg-config
-# file.  Both find the installed tree relative to themselves, so the tree
-# may be moved.
+# library and the .def), the host tool, a CMake package, a pkg-config file
+# and the documents.  Both find the installed tree relative to themselves,
+# so the tree may be moved.  Each file belongs to one component, as the
+# Debian packages split them:
+#   runtime      the library a host loads
+#   development  header, link library, CMake and pkg-config files, manual (3)
+#   tool         pgrmsg-collapse and its manual (1)
+#   docs         README, licence, changelog
 include(CMakePackageConfigHelpers)
 
 set(VYKOSTRA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VYKOSTRA)
@@ -23,37 +29,45 @@ if(WIN32 AND CMAKE_STRIP)
 endif()
 
 install(TARGETS VYKOSTRA EXPORT VYKOSTRATargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+    NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 if(TARGET pgrmsg-collapse)
-  install(TARGETS pgrmsg-collapse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS pgrmsg-collapse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
 if(WIN32)
   if(VYKOSTRA_MSVC_IMPORT_LIBRARY)
-    install(FILES ${VYKOSTRA_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(FILES ${VYKOSTRA_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR}
+      COMPONENT development)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/src/vykostra.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    RENAME VYKOSTRA.def)
+    RENAME VYKOSTRA.def COMPONENT development)
 endif()
 
-install(EXPORT VYKOSTRATargets NAMESPACE VYKOSTRA:: DESTINATION ${VYKOSTRA_CMAKE_DIR})
+install(EXPORT VYKOSTRATargets NAMESPACE VYKOSTRA:: DESTINATION ${VYKOSTRA_CMAKE_DIR}
+  COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VYKOSTRAConfig.cmake.in
   ${PROJECT_BINARY_DIR}/VYKOSTRAConfig.cmake INSTALL_DESTINATION ${VYKOSTRA_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/VYKOSTRAConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/VYKOSTRAConfig.cmake
-  ${PROJECT_BINARY_DIR}/VYKOSTRAConfigVersion.cmake DESTINATION ${VYKOSTRA_CMAKE_DIR})
+  ${PROJECT_BINARY_DIR}/VYKOSTRAConfigVersion.cmake DESTINATION ${VYKOSTRA_CMAKE_DIR}
+  COMPONENT development)
 
 file(RELATIVE_PATH VYKOSTRA_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 string(REGEX REPLACE "/$" "" VYKOSTRA_PC_TO_PREFIX "${VYKOSTRA_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/vykostra.pc.in ${PROJECT_BINARY_DIR}/vykostra.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vykostra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/vykostra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+  COMPONENT development)
 
-# The README: at the top of a Windows package, with the docs elsewhere.
+# README, licence and changelog: at the top of a Windows package, with the
+# docs elsewhere.
+set(documents README.md LICENSE CHANGELOG.md)
+list(TRANSFORM documents PREPEND ${PROJECT_SOURCE_DIR}/)
 if(WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${documents} DESTINATION . COMPONENT docs)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${documents} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT docs)
 endif()

@@ -1,13 +1,18 @@
-# Packages, made by `cpack --preset NAME` after the build: on Windows a
-# .zip; elsewhere a .tar.gz and a .deb whose Depends dpkg-shlibdeps
-# computes.  Installed files are stripped: no debug information ships.
+# SPDX-License-Identifier: MIT
+# Packages, made by `cpack --preset NAME` after the build, into
+# build/NAME/packages with a SHA256SUMS beside them:
+#   Windows  a .zip of the whole install
+#   Linux    a .tar.gz of the whole install and, where dpkg-deb is found,
+#            Debian packages by Debian policy (packaging/debian.cmake)
+# Installed files are stripped: no debug information ships.
 set(CPACK_PACKAGE_NAME vykostra)
 set(CPACK_PACKAGE_VENDOR VYKOSTRA)
-set(CPACK_PACKAGE_CONTACT "VYKOSTRA developers <vykostra@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -16,9 +21,11 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win64)
   endif()
 else()
-  set(CPACK_GENERATOR TGZ DEB)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
+    set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-i386)
+  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)
 endif()
 include(CPack)

@@ -1,9 +1,11 @@
+# SPDX-License-Identifier: MIT
 # The shared library: its dynamic symbol table defines VYKPgrMsgCollapse
 # in the version node VYKOSTRA_1.0 and nothing else; its soname is
-# libVYKOSTRA.so.1; it is hardened as Debian builds its libraries (full
-# RELRO with immediate binding, a stack that cannot run, the stack
-# protector, and, where the build optimises, the C library's checked calls).
-# Variables: NM, READELF, OBJDUMP, LIBRARY, X86, FORTIFIED.
+# libVYKOSTRA.so.1.  It and the tool are hardened as Debian builds its
+# binaries (full RELRO with immediate binding, a stack that cannot run, the
+# stack protector, and, where the build optimises, the C library's checked
+# calls; the tool is PIE).
+# Variables: NM, READELF, OBJDUMP, LIBRARY, TOOL, X86, FORTIFIED.
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 
 run(${NM} -D --defined-only "${LIBRARY}")
@@ -20,28 +22,34 @@ if(NOT names STREQUAL "VYKPgrMsgCollapse@@VYKOSTRA_1.0")
   message(FATAL_ERROR "exported: ${names}; expected only VYKPgrMsgCollapse@@VYKOSTRA_1.0")
 endif()
 
-run(${READELF} -dW "${LIBRARY}")
-set(dynamic "${out}")
-run(${READELF} -lW "${LIBRARY}")
-set(segments "${out}")
-run(${NM} -D --undefined-only "${LIBRARY}")
-set(imports "${out}")
-set(expect
-  "dynamic:\\(SONAME\\) +Library soname: \\[libVYKOSTRA\\.so\\.1\\]"
+# Hardened as Debian builds its binaries: the library and the tool alike.
+function(check_hardened file)
+  run(${READELF} -dW "${file}")
+  set(dynamic "${out}")
+  run(${READELF} -lW "${file}")
+  set(segments "${out}")
+  run(${NM} -D --undefined-only "${file}")
+  set(imports "${out}")
+  foreach(item IN LISTS ARGN)
+    string(REGEX REPLACE ":.*" "" where "${item}")
+    string(REGEX REPLACE "^[a-z]+:" "" pattern "${item}")
+    if(NOT "${${where}}" MATCHES "${pattern}")
+      message(FATAL_ERROR "${file}: no '${pattern}' in its ${where}:\n${${where}}")
+    endif()
+  endforeach()
+endfunction()
+
+set(hardened
   "dynamic:\\(FLAGS\\) +BIND_NOW"
   "dynamic:\\(FLAGS_1\\) +(Flags: )?NOW"
   "segments:GNU_RELRO"
   "segments:GNU_STACK( +[0-9a-fx]+)+ RW +0x"
   "imports:__stack_chk_fail")
 if(FORTIFIED)
-  list(APPEND expect "imports:__fprintf_chk")
+  list(APPEND hardened "imports:__[a-z]*printf_chk")
 endif()
-foreach(item IN LISTS expect)
-  string(REGEX REPLACE ":.*" "" where "${item}")
-  string(REGEX REPLACE "^[a-z]+:" "" pattern "${item}")
-  if(NOT "${${where}}" MATCHES "${pattern}")
-    message(FATAL_ERROR "${LIBRARY}: no '${pattern}' in its ${where}:\n${${where}}")
-  endif()
-endforeach()
+check_hardened("${LIBRARY}" ${hardened}
+  "dynamic:\\(SONAME\\) +Library soname: \\[libVYKOSTRA\\.so\\.1\\]")
+check_hardened("${TOOL}" ${hardened} "dynamic:\\(FLAGS_1\\) +(Flags: )?NOW PIE")
 
 include(${CMAKE_CURRENT_LIST_DIR}/check_vector_code.cmake)

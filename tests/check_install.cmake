@@ -1,12 +1,15 @@
+# SPDX-License-Identifier: MIT
 # VYKOSTRA as its users take it in.  Each installed tree (a stripped
 # install; then each package CPack makes, unpacked and never installed into
 # the system) serves a C consumer built with find_package and one built
 # with pkg-config, and its tool finds its library by itself.  Then the
 # consumer builds with the source tree as a subproject, which builds the
 # library and nothing else.
-# Variables: BUILD, SOURCE, WORK, GENERATOR, C_COMPILER, C_FLAGS,
+# Variables: BUILD, SOURCE, WORK, GENERATOR, C_COMPILER, C_FLAGS, VERSION,
 # TOOLCHAIN (optional), EMULATOR (optional, its words apart by '|'),
-# WINDOWS (ON/OFF), PACKAGES (ON/OFF: whether this build makes packages).
+# WINDOWS (ON/OFF), DEBS (ON/OFF: whether this build makes Debian
+# packages), LINTIAN and HARDENING_CHECK (optional: Debian's checkers, run
+# on the Debian packages).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
@@ -99,52 +102,90 @@ file(REMOVE_RECURSE ${WORK})
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix --strip)
 check_tree(install ${WORK}/prefix)
 
-# The packages, unpacked.
-if(NOT PACKAGES)
-  set(expected "")
-elseif(WINDOWS)
+# The packages, unpacked: each Debian package's control fields and the
+# documents every package carries; Debian's own checkers where given; the
+# sums beside them.
+if(WINDOWS)
   set(expected zip)
+elseif(DEBS)
+  set(expected deb tar.gz)
 else()
-  set(expected deb;tar.gz)
+  set(expected tar.gz)
 endif()
-if(expected)
-  run(cpack --config ${BUILD}/CPackConfig.cmake -B ${WORK}/packages)
-endif()
+run(cpack --config ${BUILD}/CPackConfig.cmake -B ${WORK}/packages)
 file(GLOB packages ${WORK}/packages/*.deb ${WORK}/packages/*.tar.gz ${WORK}/packages/*.zip)
+set(debs libvykostra1 libvykostra-dev pgrmsg-collapse)
+# Each package's Depends, as a pattern.
+set(depends_libvykostra1 "^libc6 \\(>= [0-9.]+\\)$")
+set(depends_libvykostra-dev "^libvykostra1 \\(= ${VERSION}\\)$")
+set(depends_pgrmsg-collapse "^libc6 .*, libvykostra1 \\(>= ${VERSION}\\)$")
 foreach(kind IN LISTS expected)
   set(found ${packages})
   list(FILTER found INCLUDE REGEX "\\.${kind}$")
-  list(LENGTH found count)
-  if(NOT count EQUAL 1)
-    message(FATAL_ERROR "expected one .${kind} package, found: ${found}")
-  endif()
   set(root ${WORK}/unpacked-${kind})
   file(MAKE_DIRECTORY ${root})
   if(kind STREQUAL "deb")
-    run(dpkg-deb -f ${found} Depends)
-    if(NOT out MATCHES "libc6")
-      message(FATAL_ERROR "the .deb's Depends is not computed: ${out}")
+    foreach(deb IN LISTS debs)
+      set(file ${found})
+      list(FILTER file INCLUDE REGEX "/${deb}_${VERSION}_[a-z0-9]+\\.deb$")
+      if(NOT file)
+        message(FATAL_ERROR "no ${deb} package among: ${found}")
+      endif()
+      run(dpkg-deb -f ${file} Depends)
+      string(STRIP "${out}" depends)
+      if(NOT depends MATCHES "${depends_${deb}}")
+        message(FATAL_ERROR "${deb}: Depends: ${depends}")
+      endif()
+      run(dpkg-deb -x ${file} ${root})
+      foreach(doc copyright changelog.gz)
+        if(NOT EXISTS ${root}/usr/share/doc/${deb}/${doc})
+          message(FATAL_ERROR "${deb} holds no /usr/share/doc/${deb}/${doc}")
+        endif()
+      endforeach()
+    endforeach()
+    if(LINTIAN)
+      run(${LINTIAN} --fail-on error,warning ${found})
     endif()
-    run(dpkg-deb -x ${found} ${root})
-    file(GLOB prefix ${root}/usr)
-    file(GLOB multiarch ${prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1)
-    if(NOT multiarch)
-      message(FATAL_ERROR "the .deb holds no library in the multiarch folder")
+    set(prefix ${root}/usr)
+    if(HARDENING_CHECK)
+      file(GLOB binaries ${prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1 ${prefix}/bin/pgrmsg-collapse)
+      run(${HARDENING_CHECK} --nocfprotection ${binaries})
     endif()
   else()
+    list(LENGTH found count)
+    if(NOT count EQUAL 1)
+      message(FATAL_ERROR "expected one .${kind} package, found: ${found}")
+    endif()
     run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${found})
     file(GLOB prefix ${root}/*)
+    if(WINDOWS)
+      set(docdir ${prefix})
+    else()
+      set(docdir ${prefix}/share/doc/VYKOSTRA)
+    endif()
+    foreach(doc README.md LICENSE CHANGELOG.md)
+      if(NOT EXISTS ${docdir}/${doc})
+        message(FATAL_ERROR "the .${kind} holds no ${doc}")
+      endif()
+    endforeach()
   endif()
   if(WINDOWS)
     foreach(file bin/VYKOSTRA.dll bin/pgrmsg-collapse.exe lib/VYKOSTRA.lib
-            lib/libVYKOSTRA.dll.a lib/VYKOSTRA.def include/vykostra.h README.md)
+            lib/libVYKOSTRA.dll.a lib/VYKOSTRA.def include/vykostra.h)
       if(NOT EXISTS ${prefix}/${file})
         message(FATAL_ERROR "the .zip holds no ${file}")
+      endif()
+    endforeach()
+  else()
+    foreach(file share/man/man1/pgrmsg-collapse.1.gz share/man/man3/VYKPgrMsgCollapse.3.gz)
+      if(NOT EXISTS ${prefix}/${file})
+        message(FATAL_ERROR "the .${kind} holds no ${file}")
       endif()
     endforeach()
   endif()
   check_tree(${kind} ${prefix})
 endforeach()
+run(${CMAKE_COMMAND} -E chdir ${WORK}/packages sha256sum -c SHA256SUMS)
 
 # A subproject: the library, and nothing else built.
 run(${CMAKE_COMMAND} -S ${SOURCE}/tests/consumer -B ${WORK}/subproject -G ${GENERATOR}
