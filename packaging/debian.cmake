@@ -5,6 +5,9 @@
 #   libvykostra-dev   header, link, CMake and pkg-config files, manual (3)
 #                     (component development)
 #   pgrmsg-collapse   the tool and its manual (1) (component tool)
+#   libvykostra1-dbgsym, pgrmsg-collapse-dbgsym
+#                     the debug information of the library and the tool,
+#                     by build ID (component debug)
 # Here, at configure time: the architecture, the maintainer, and the two
 # files every package carries in /usr/share/doc/PACKAGE: a machine-readable
 # copyright made from LICENSE, and a Debian changelog made from the
@@ -24,7 +27,7 @@ foreach(pair IN LISTS deb_architectures)
   endif()
 endforeach()
 if(NOT (VYKOSTRA_DPKG_DEB AND VYKOSTRA_DPKG_SHLIBDEPS AND VYKOSTRA_GZIP AND deb_architecture
-        AND CMAKE_LIBRARY_ARCHITECTURE))
+        AND CMAKE_LIBRARY_ARCHITECTURE AND CMAKE_READELF))
   message(STATUS "No Debian packages: they need dpkg-deb, dpkg-shlibdeps (Debian: "
     "dpkg-dev), gzip and a Debian multiarch build")
   set(VYKOSTRA_DEBS OFF)
@@ -122,3 +125,4 @@ set(CPACK_VYKOSTRA_MAINTAINER "${VYKOSTRA_MAINTAINER}")
 set(CPACK_VYKOSTRA_SOURCE_DATE_EPOCH ${epoch})
 set(CPACK_VYKOSTRA_DPKG_DEB ${VYKOSTRA_DPKG_DEB})
 set(CPACK_VYKOSTRA_DPKG_SHLIBDEPS ${VYKOSTRA_DPKG_SHLIBDEPS})
+set(CPACK_VYKOSTRA_READELF ${CMAKE_READELF})

@@ -9,7 +9,8 @@
 # TOOLCHAIN (optional), EMULATOR (optional, its words apart by '|'),
 # WINDOWS (ON/OFF), DEBS (ON/OFF: whether this build makes Debian
 # packages), LINTIAN and HARDENING_CHECK (optional: Debian's checkers, run
-# on the Debian packages).
+# on the Debian packages), GDB (optional: reads the installed binaries back
+# to source lines through the debug packages).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
@@ -114,11 +115,14 @@ else()
 endif()
 run(cpack --config ${BUILD}/CPackConfig.cmake -B ${WORK}/packages)
 file(GLOB packages ${WORK}/packages/*.deb ${WORK}/packages/*.tar.gz ${WORK}/packages/*.zip)
-set(debs libvykostra1 libvykostra-dev pgrmsg-collapse)
+set(debs libvykostra1 libvykostra-dev pgrmsg-collapse libvykostra1-dbgsym
+  pgrmsg-collapse-dbgsym)
 # Each package's Depends, as a pattern.
 set(depends_libvykostra1 "^libc6 \\(>= [0-9.]+\\)$")
 set(depends_libvykostra-dev "^libvykostra1 \\(= ${VERSION}\\)$")
 set(depends_pgrmsg-collapse "^libc6 .*, libvykostra1 \\(>= ${VERSION}\\)$")
+set(depends_libvykostra1-dbgsym "^libvykostra1 \\(= ${VERSION}\\)$")
+set(depends_pgrmsg-collapse-dbgsym "^pgrmsg-collapse \\(= ${VERSION}\\)$")
 foreach(kind IN LISTS expected)
   set(found ${packages})
   list(FILTER found INCLUDE REGEX "\\.${kind}$")
@@ -147,9 +151,24 @@ foreach(kind IN LISTS expected)
       run(${LINTIAN} --fail-on error,warning ${found})
     endif()
     set(prefix ${root}/usr)
+    file(GLOB binaries ${prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1 ${prefix}/bin/pgrmsg-collapse)
     if(HARDENING_CHECK)
-      file(GLOB binaries ${prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1 ${prefix}/bin/pgrmsg-collapse)
       run(${HARDENING_CHECK} --nocfprotection ${binaries})
+    endif()
+    # The stripped binaries, read back to our sources through the debug
+    # packages' files, found by build ID.
+    if(GDB)
+      foreach(binary IN LISTS binaries)
+        set(function main)
+        if(binary MATCHES "\\.so")
+          set(function VYKPgrMsgCollapse)
+        endif()
+        run(${GDB} -batch -nx -iex "set debug-file-directory ${prefix}/lib/debug"
+          -ex "info line ${function}" ${binary})
+        if(NOT out MATCHES "Line [0-9]+ of \"\\./(src|tools/pgrmsg-collapse)/[a-z_]+\\.cpp\"")
+          message(FATAL_ERROR "gdb finds no source line in ${binary}:\n${out}")
+        endif()
+      endforeach()
     endif()
   else()
     list(LENGTH found count)
