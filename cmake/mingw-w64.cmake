@@ -1,12 +1,54 @@
 # SPDX-License-Identifier: MIT
-# Windows with mingw-w64, for the toolchain files that set `triple` and
-# CMAKE_SYSTEM_PROCESSOR first.
+# Windows with mingw-w64's headers, C runtime and GCC's C++ library, for
+# the toolchain files that set `triple` and CMAKE_SYSTEM_PROCESSOR first.
+# Compiled by clang and linked by LLD, which write the DLL's debug
+# information as a PDB, as Windows' debuggers read it (GCC and GNU ld
+# cannot).  Debian: g++-mingw-w64-<arch> (headers, runtime, libstdc++,
+# binutils), clang-19, lld-19.
 set(CMAKE_SYSTEM_NAME Windows)
+# CMake reads a toolchain file more than once: flags start afresh.
+set(CMAKE_C_FLAGS_INIT "")
 
-# The POSIX thread model: the tests' GoogleTest needs std::mutex.
-set(CMAKE_C_COMPILER ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+# Clang and LLD from LLVM 17 on: earlier LLDs give every DLL an export
+# table whose ordinals start at 0, with an empty slot before ordinal 1, and
+# earlier clangs write their whole command line, build folders and all,
+# into the PDB.  Debian: clang-19, lld-19.
+find_program(VYKOSTRA_MINGW_CLANG NAMES clang-19 clang-18 clang-17)
+find_program(VYKOSTRA_LLD NAMES ld.lld-19 ld.lld-18 ld.lld-17)
+if(NOT VYKOSTRA_MINGW_CLANG OR NOT VYKOSTRA_LLD)
+  message(FATAL_ERROR "no clang and LLD 17 or later: install clang-19 and lld-19")
+endif()
+string(REGEX REPLACE "clang(-[0-9]+)$" "clang++\\1" cxx ${VYKOSTRA_MINGW_CLANG})
+set(CMAKE_C_COMPILER ${VYKOSTRA_MINGW_CLANG})
+set(CMAKE_CXX_COMPILER ${cxx})
+set(CMAKE_C_COMPILER_TARGET ${triple})
+set(CMAKE_CXX_COMPILER_TARGET ${triple})
+set(CMAKE_SYSROOT /usr/${triple})
 set(CMAKE_RC_COMPILER ${triple}-windres)
+foreach(tool AR RANLIB OBJDUMP STRIP)
+  string(TOLOWER ${tool} name)
+  set(CMAKE_${tool} /usr/bin/${triple}-${name} CACHE FILEPATH "mingw-w64's ${name}")
+endforeach()
+
+# GCC's C++ library in its POSIX thread model (GoogleTest needs
+# std::mutex), whose folder clang does not find by itself: the newest
+# /usr/lib/gcc/TRIPLE/N-posix.
+file(GLOB gcc_folders /usr/lib/gcc/${triple}/*-posix)
+list(SORT gcc_folders COMPARE NATURAL)
+list(POP_BACK gcc_folders gcc)
+if(NOT gcc)
+  string(REPLACE "_" "-" package_arch ${CMAKE_SYSTEM_PROCESSOR})
+  message(FATAL_ERROR "no /usr/lib/gcc/${triple}/*-posix: install g++-mingw-w64-${package_arch}")
+endif()
+set(CMAKE_CXX_FLAGS_INIT
+  "-isystem ${gcc}/include/c++ -isystem ${gcc}/include/c++/${triple}")
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld --ld-path=${VYKOSTRA_LLD} -L${gcc}")
+endforeach()
+# The programs are linked statically; with the POSIX thread model,
+# libstdc++ needs winpthreads, which GCC's driver adds by itself.
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -lpthread")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -15,7 +15,11 @@
 #     `cmake --install BUILD --component debug`) as
 #     lib/debug/.build-id/NN/REST.debug, named by the binary's build ID,
 #     where gdb and debuginfod look.  The binary is installed stripped and
-#     keeps its build ID.  (On Windows the linker writes a PDB instead.)
+#     keeps its build ID.
+#   - On Windows, the DLL's debug information in a PDB beside it, as
+#     Windows' debuggers read it (CodeView, written by lld), installed by
+#     the component `debug` too.  The DLL names the PDB by file name only
+#     (no build path), and its record matches the PDB's GUID and age.
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES C CXX)
 
@@ -24,7 +28,12 @@ set(c_or_cxx "$<COMPILE_LANGUAGE:C,CXX>")
 add_library(vykostra_shipped_flags INTERFACE)
 target_compile_options(vykostra_shipped_flags INTERFACE
   "$<${c_or_cxx}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.;-ffile-prefix-map=${PROJECT_BINARY_DIR}=.>")
-if(NOT WIN32)
+if(WIN32)
+  # CodeView, without the compiler's command line, and with object files
+  # named relative to the build folder, not by it.
+  target_compile_options(vykostra_shipped_flags INTERFACE
+    "$<${c_or_cxx}:-gcodeview;-gno-codeview-command-line;-fdebug-compilation-dir=.>")
+else()
   target_compile_options(vykostra_shipped_flags INTERFACE
     "$<${c_or_cxx}:-fstack-protector-strong;-fstack-clash-protection>")
   if(NOT VYKOSTRA_COVERAGE AND NOT VYKOSTRA_SANITIZE)
@@ -39,6 +48,17 @@ function(vykostra_shipped target)
   target_link_libraries(${target} PRIVATE vykostra_shipped_flags)
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   get_target_property(type ${target} TYPE)
+  if(WIN32 AND type STREQUAL "SHARED_LIBRARY")
+    # The PDB beside the DLL, named after it (an empty --pdb=: the linker
+    # records no build path for it), with sources and objects under
+    # C:/vykostra rather than the build folder.
+    set(pdb $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
+    target_link_options(${target} PRIVATE "-Wl,--pdb=" "-Wl,-Xlink=/pdbaltpath:%_PDB%"
+      "-Wl,-Xlink=/pdbsourcepath:C:/vykostra")
+    set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${pdb})
+    install(FILES ${pdb} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT debug EXCLUDE_FROM_ALL)
+    return()
+  endif()
   if(WIN32 OR NOT type MATCHES "^(EXECUTABLE|SHARED_LIBRARY)$"
      OR NOT CMAKE_OBJCOPY OR NOT CMAKE_READELF)
     return()

@@ -7,7 +7,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
 # SSE2 is the baseline, as MSVC has made it for 32-bit code and every
 # supported Windows requires.
-set(CMAKE_C_FLAGS_INIT -msse2)
-set(CMAKE_CXX_FLAGS_INIT -msse2)
+string(APPEND CMAKE_C_FLAGS_INIT " -msse2")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -msse2")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run wine)

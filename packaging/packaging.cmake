@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Packages, made by `cpack --preset NAME` after the build, into
 # build/NAME/packages with a SHA256SUMS beside them:
-#   Windows  a .zip of the whole install
+#   Windows  a .zip of the whole install, and a -symbols.zip beside it
+#            with the DLL's PDB (component debug), fetched when needed
 #   Linux    a .tar.gz of the whole install and, where dpkg-deb is found,
 #            Debian packages by Debian policy (packaging/debian.cmake)
 # Installed files are stripped: no debug information ships.
@@ -20,6 +21,13 @@ if(WIN32)
   else()
     set(CPACK_SYSTEM_NAME win64)
   endif()
+  # One .zip per group of components, each with its top folder.
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(name ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+  set(CPACK_ARCHIVE_INSTALL_FILE_NAME ${name})
+  set(CPACK_ARCHIVE_SYMBOLS_FILE_NAME ${name}-symbols)
 else()
   set(CPACK_GENERATOR TGZ)
   set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
@@ -29,3 +37,9 @@ else()
   include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)
 endif()
 include(CPack)
+if(WIN32)
+  foreach(component runtime development tool docs)
+    cpack_add_component(${component} GROUP install)
+  endforeach()
+  cpack_add_component(debug GROUP symbols)
+endif()

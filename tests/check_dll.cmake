@@ -3,7 +3,9 @@
 # and imports from msvcrt.dll alone, its diagnostics through the runtime's
 # own fprintf and fflush.  It carries no time stamp, is marked
 # DYNAMIC_BASE and NX_COMPAT (and NO_SEH where 32-bit), and holds a
-# version resource.  Variables: OBJDUMP, LIBRARY, VERSION, X86.
+# version resource.  Its debug directory names its PDB by file name alone,
+# and the PDB beside it has the GUID and age it names (read with PDBUTIL,
+# if given).  Variables: OBJDUMP, LIBRARY, VERSION, X86, PDBUTIL.
 execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -38,6 +40,27 @@ endif()
 math(EXPR missing "${wanted} & ~${flags}")
 if(NOT missing EQUAL 0)
   message(FATAL_ERROR "DllCharacteristics ${flags} lacks ${missing}")
+endif()
+
+if(NOT dump MATCHES "\\(format RSDS signature ([0-9a-f]+) age ([0-9]+) pdb ([^)\n]*)\\)")
+  message(FATAL_ERROR "the DLL names no PDB:\n${dump}")
+endif()
+set(guid ${CMAKE_MATCH_1})
+set(age ${CMAKE_MATCH_2})
+if(NOT CMAKE_MATCH_3 STREQUAL "VYKOSTRA.pdb")
+  message(FATAL_ERROR "the DLL names its PDB '${CMAKE_MATCH_3}', not 'VYKOSTRA.pdb'")
+endif()
+if(PDBUTIL)
+  get_filename_component(folder "${LIBRARY}" DIRECTORY)
+  execute_process(COMMAND ${PDBUTIL} dump -summary ${folder}/VYKOSTRA.pdb
+    OUTPUT_VARIABLE summary RESULT_VARIABLE status)
+  string(REGEX MATCH "GUID: {([0-9A-F-]+)}" found "${summary}")
+  string(REPLACE "-" "" pdb_guid "${CMAKE_MATCH_1}")
+  string(TOLOWER "${pdb_guid}" pdb_guid)
+  string(REGEX MATCH "Age: ([0-9]+)" found "${summary}")
+  if(NOT status EQUAL 0 OR NOT pdb_guid STREQUAL guid OR NOT CMAKE_MATCH_1 STREQUAL age)
+    message(FATAL_ERROR "VYKOSTRA.pdb is not the DLL's (GUID ${guid}, age ${age}):\n${summary}")
+  endif()
 endif()
 
 # The version resource: its keys and values, in UTF-16 as stored.

@@ -10,7 +10,8 @@
 # WINDOWS (ON/OFF), DEBS (ON/OFF: whether this build makes Debian
 # packages), LINTIAN and HARDENING_CHECK (optional: Debian's checkers, run
 # on the Debian packages), GDB (optional: reads the installed binaries back
-# to source lines through the debug packages).
+# to source lines through the debug packages), SYMBOLIZER and OBJDUMP
+# (optional: the same for the Windows DLL through its PDB).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
@@ -171,12 +172,40 @@ foreach(kind IN LISTS expected)
       endforeach()
     endif()
   else()
+    set(symbols ${found})
+    list(FILTER symbols INCLUDE REGEX "-symbols\\.zip$")
+    list(FILTER found EXCLUDE REGEX "-symbols\\.zip$")
     list(LENGTH found count)
     if(NOT count EQUAL 1)
       message(FATAL_ERROR "expected one .${kind} package, found: ${found}")
     endif()
     run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${found})
     file(GLOB prefix ${root}/*)
+    # Beside the Windows .zip, its symbols: unpacked over it, they put the
+    # PDB beside the DLL, where a debugger looks, and the export's address
+    # reads back to its function and a source line of ours.
+    if(WINDOWS)
+      list(LENGTH symbols count)
+      if(NOT count EQUAL 1)
+        message(FATAL_ERROR "expected one -symbols.zip beside ${found}, found: ${symbols}")
+      endif()
+      run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${symbols})
+      set(dll ${prefix}/bin/VYKOSTRA.dll)
+      if(NOT EXISTS ${prefix}/bin/VYKOSTRA.pdb)
+        message(FATAL_ERROR "the -symbols.zip holds no bin/VYKOSTRA.pdb")
+      endif()
+      if(SYMBOLIZER)
+        run(${OBJDUMP} -p ${dll})
+        string(REGEX MATCH "\nImageBase\t+([0-9a-f]+)" base "${out}")
+        set(base ${CMAKE_MATCH_1})
+        string(REGEX MATCH "\\+base\\[ +1\\] ([0-9a-f]+) Export RVA" rva "${out}")
+        math(EXPR address "0x${base} + 0x${CMAKE_MATCH_1}" OUTPUT_FORMAT HEXADECIMAL)
+        run(${SYMBOLIZER} --obj=${dll} ${address})
+        if(NOT out MATCHES "^VYKPgrMsgCollapse\n[^\n]*[/\\]src[/\\]collapse\\.cpp:[0-9]+")
+          message(FATAL_ERROR "the PDB reads ${address} in ${dll} as:\n${out}")
+        endif()
+      endif()
+    endif()
     if(WINDOWS)
       set(docdir ${prefix})
     else()

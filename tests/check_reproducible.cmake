@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
 # Reproducible builds: two copies of the source tree in different folders,
-# each configured with the same preset, built and installed stripped, must
-# give byte-identical libraries (.so, .dll, .lib, .dll.a).  No time stamps,
-# no build paths.  Run by .ci/run; by hand:
+# each configured with the same preset, built and installed stripped with
+# their debug information apart, must give byte-identical libraries (.so,
+# .dll, .lib, .dll.a) and debug information (.debug, .pdb).  No time
+# stamps, no build paths.  Run by .ci/run; by hand:
 #   cmake -DSOURCE=$PWD -DWORK=/tmp/repro -DPRESETS="default;windows-x86_64" \
 #         -P tests/check_reproducible.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
@@ -19,17 +20,19 @@ foreach(preset IN LISTS PRESETS)
   foreach(tree IN LISTS trees)
     run(${CMAKE_COMMAND} --preset ${preset} -DBUILD_TESTING=OFF WORKING_DIRECTORY ${tree})
     run(${CMAKE_COMMAND} --build ${tree}/build/${preset})
-    run(${CMAKE_COMMAND} --install ${tree}/build/${preset} --prefix ${tree}/prefix-${preset} --strip)
-    file(GLOB_RECURSE libraries RELATIVE ${tree}/prefix-${preset} LIST_DIRECTORIES false
-      ${tree}/prefix-${preset}/*.so.* ${tree}/prefix-${preset}/*.dll
-      ${tree}/prefix-${preset}/*.lib ${tree}/prefix-${preset}/*.dll.a)
+    set(prefix ${tree}/prefix-${preset})
+    run(${CMAKE_COMMAND} --install ${tree}/build/${preset} --prefix ${prefix} --strip)
+    run(${CMAKE_COMMAND} --install ${tree}/build/${preset} --prefix ${prefix} --component debug)
+    file(GLOB_RECURSE libraries RELATIVE ${prefix} LIST_DIRECTORIES false
+      ${prefix}/*.so.* ${prefix}/*.dll ${prefix}/*.lib ${prefix}/*.dll.a
+      ${prefix}/*.debug ${prefix}/*.pdb)
     list(SORT libraries)
     set(sum "")
     foreach(library IN LISTS libraries)
-      if(IS_SYMLINK ${tree}/prefix-${preset}/${library})
+      if(IS_SYMLINK ${prefix}/${library})
         continue()
       endif()
-      file(SHA256 ${tree}/prefix-${preset}/${library} hash)
+      file(SHA256 ${prefix}/${library} hash)
       string(APPEND sum "${library} ${hash}\n")
     endforeach()
     list(APPEND sums "${sum}")
