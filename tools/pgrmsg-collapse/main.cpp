@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "description.h"
 #include "library_loader.h"
 #include "message.h"
@@ -15,6 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: pgrmsg-collapse [--library PATH] [--show-texts] MESSAGE-FILE OUTPUT-FILE\n"
+    "       pgrmsg-collapse --compare LIBRARY-A LIBRARY-B MESSAGE-FILE...\n"
     "       pgrmsg-collapse --help | --version\n";
 
 const char kHelp[] =
@@ -30,6 +32,18 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 result 0; 1 PGRMSG_ERR_OPEN; 2 usage or description error;\n"
     "3 the library could not be loaded or broke its contract.\n"
+    "\n"
+    "--compare runs two builds of the library, LIBRARY-A and LIBRARY-B, on each\n"
+    "message (a folder stands for its .msg files), each on a message built\n"
+    "afresh, and compares what the calls produced: the result code, the output\n"
+    "file's bytes, the diagnostic lines and every item's text afterwards.  It\n"
+    "prints FILE: same or FILE: differs, under the latter a line per difference\n"
+    "(result, file, diagnostics or text, with where), and a closing count.  Exit\n"
+    "status: 0 all the same, 1 some differ, 2 usage or description error, 3 a\n"
+    "library could not be loaded or broke its contract.  Before replacing the\n"
+    "library that hosts load, check the new one against it on your messages:\n"
+    "  pgrmsg-collapse --compare /usr/lib/x86_64-linux-gnu/libVYKOSTRA.so.1 \\\n"
+    "      new/libVYKOSTRA.so.1 messages/\n"
     "\n"
     "MESSAGE-FILE holds one item per line, four fields apart by blanks:\n"
     "  LIST KIND SIZE TEXT\n"
@@ -64,6 +78,8 @@ int main(int argc, char **argv) {
     std::string library;
     bool showTexts = false;
     std::vector<std::string> operands;
+    if (argc > 1 && std::strcmp(argv[1], "--compare") == 0)
+        return Compare(std::vector<std::string>(argv + 2, argv + argc));
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {

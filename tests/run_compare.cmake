@@ -1,0 +1,49 @@
+# SPDX-License-Identifier: MIT
+# Runs pgrmsg-collapse --compare LIBRARY_A LIBRARY_B MESSAGES... in CASES
+# and compares what it left with the expected outputs:
+#   EXPECTED.stdout  the report (absent: none)
+#   EXPECTED.err     how standard error begins, LIBRARY_B standing for
+#                    @LIBRARY_B@ (absent: nothing printed there)
+#   EXPECTED.status  the exit status (absent: 0)
+# Variables: TOOL, LIBRARY_A, LIBRARY_B, MESSAGES (apart by '|'), CASES,
+# EXPECTED, and EMULATOR (optional, its words apart by '|') and CRLF (ON
+# where text streams end lines in CR LF).
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+string(REPLACE "|" ";" MESSAGES "${MESSAGES}")
+execute_process(
+  COMMAND ${EMULATOR} ${TOOL} --compare ${LIBRARY_A} ${LIBRARY_B} ${MESSAGES}
+  WORKING_DIRECTORY ${CASES} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(CRLF)
+  string(REPLACE "\r\n" "\n" out "${out}")
+  string(REPLACE "\r\n" "\n" err "${err}")
+endif()
+
+set(failures "")
+set(expected_status 0)
+if(EXISTS ${EXPECTED}.status)
+  file(STRINGS ${EXPECTED}.status expected_status)
+endif()
+if(NOT status STREQUAL expected_status)
+  string(APPEND failures "exit status ${status}, expected ${expected_status}\n")
+endif()
+set(expected_out "")
+if(EXISTS ${EXPECTED}.stdout)
+  file(READ ${EXPECTED}.stdout expected_out)
+endif()
+if(NOT out STREQUAL expected_out)
+  string(APPEND failures "report:\n${out}--- expected ---\n${expected_out}")
+endif()
+set(expected_err "")
+if(EXISTS ${EXPECTED}.err)
+  file(READ ${EXPECTED}.err expected_err)
+  string(CONFIGURE "${expected_err}" expected_err @ONLY)
+  string(STRIP "${expected_err}" expected_err)
+endif()
+string(LENGTH "${expected_err}" length)
+string(SUBSTRING "${err}" 0 ${length} err_start)
+if(NOT err_start STREQUAL expected_err OR (expected_err STREQUAL "" AND NOT err STREQUAL ""))
+  string(APPEND failures "standard error:\n${err}--- expected to begin with ---\n${expected_err}\n")
+endif()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()

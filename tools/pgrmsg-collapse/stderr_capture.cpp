@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#include "stderr_capture.h"
+
+#include <cstdio>
+#include <fcntl.h>
+
+// The descriptor calls, as each runtime names them.  On Windows they are
+// msvcrt.dll's, the library's runtime too, so its standard error is the
+// one switched here.
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+namespace {
+int OpenFile(const char *path) {
+    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                 _S_IREAD | _S_IWRITE);
+}
+int Duplicate(int fd) { return _dup(fd); }
+int DuplicateTo(int fd, int to) { return _dup2(fd, to); }
+void Close(int fd) { _close(fd); }
+} // namespace
+#else
+#include <unistd.h>
+namespace {
+int OpenFile(const char *path) {
+    return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+}
+int Duplicate(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+int DuplicateTo(int fd, int to) { return dup2(fd, to); }
+void Close(int fd) { close(fd); }
+} // namespace
+#endif
+
+bool BeginStderrCapture(const std::string &path, StderrCapture &capture) {
+    std::fflush(stderr);
+    const int file = OpenFile(path.c_str());
+    if (file == -1)
+        return false;
+    capture.saved = Duplicate(2);
+    const bool switched = capture.saved != -1 && DuplicateTo(file, 2) != -1;
+    Close(file);
+    if (!switched && capture.saved != -1) {
+        Close(capture.saved);
+        capture.saved = -1;
+    }
+    return switched;
+}
+
+void EndStderrCapture(StderrCapture &capture) {
+    std::fflush(stderr);
+    DuplicateTo(capture.saved, 2);
+    Close(capture.saved);
+    capture.saved = -1;
+}

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+// Standard error caught in a file around a call: the descriptor behind it
+// is switched, so what any part of the process prints there, the library
+// through its own C runtime included, lands in the file.
+#ifndef PGRMSG_STDERR_CAPTURE_H
+#define PGRMSG_STDERR_CAPTURE_H
+
+#include <string>
+
+struct StderrCapture {
+    int saved = -1;  // standard error's own descriptor, kept meanwhile
+};
+
+// From now on, standard error writes to `path` (created or truncated).
+// Returns false, changing nothing, if that cannot be done.
+bool BeginStderrCapture(const std::string &path, StderrCapture &capture);
+
+// Standard error is what it was before.
+void EndStderrCapture(StderrCapture &capture);
+
+#endif
