@@ -9,7 +9,7 @@
 # instead: a deliberate change, made in the same commit as the change and
 # said so in CHANGELOG.md (`cmake --build build/PRESET --target abi-baseline`).
 # Variables: ABIDW, ABIDIFF, LIBRARY, BASELINE, HEADERS, UPDATE.
-include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 
 if(UPDATE)
   # Only what a host sees: no build paths, no line numbers, no undefined

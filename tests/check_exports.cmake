@@ -6,7 +6,7 @@
 # stack protector, and, where the build optimises, the C library's checked
 # calls; the tool is PIE).
 # Variables: NM, READELF, OBJDUMP, LIBRARY, TOOL, X86, FORTIFIED.
-include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 
 run(${NM} -D --defined-only "${LIBRARY}")
 string(REGEX MATCHALL "[^\n]+" lines "${out}")

@@ -14,7 +14,7 @@
 # (optional: the same for the Windows DLL through its PDB).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 
-include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 
 set(toolchain "")
 if(TOOLCHAIN)

@@ -6,7 +6,7 @@
 # DLL copied beside it) is another test's work.
 # Variables: CLANG, LLD_LINK, DLLTOOL, OBJDUMP, SOURCE, IMPORT_LIBRARY,
 # DLL, WORK, BITS (32 or 64).
-include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 
 file(MAKE_DIRECTORY ${WORK})
 file(COPY ${DLL} DESTINATION ${WORK})

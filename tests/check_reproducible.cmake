@@ -6,7 +6,7 @@
 # stamps, no build paths.  Run by .ci/run; by hand:
 #   cmake -DSOURCE=$PWD -DWORK=/tmp/repro -DPRESETS="default;windows-x86_64" \
 #         -P tests/check_reproducible.cmake
-include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 
 file(REMOVE_RECURSE ${WORK})
 set(trees ${WORK}/one/VYKOSTRA ${WORK}/two/elsewhere/vykostra-src)

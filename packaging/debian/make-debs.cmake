@@ -14,21 +14,12 @@
 set(VERSION ${CPACK_PACKAGE_VERSION})
 set(ARCHITECTURE ${CPACK_VYKOSTRA_ARCHITECTURE})
 set(MAINTAINER "${CPACK_VYKOSTRA_MAINTAINER}")
-set(templates ${CPACK_VYKOSTRA_TEMPLATES})
+set(templates ${CMAKE_CURRENT_LIST_DIR})
 set(staging ${CPACK_TEMPORARY_DIRECTORY})
 set(work ${CPACK_TOPLEVEL_DIRECTORY}/debs)
 file(REMOVE_RECURSE ${work})
 
-# run(COMMAND...): stops the packaging with all the command printed.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out
-    ERROR_VARIABLE err WORKING_DIRECTORY ${work})
-  if(NOT status EQUAL 0)
-    string(REPLACE ";" " " command "${ARGN}")
-    message(FATAL_ERROR "${command}: ${status}\n${out}${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/script_run.cmake)
 
 set(all_modes OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
   WORLD_READ WORLD_EXECUTE)
@@ -75,7 +66,7 @@ function(build_deb package template root)
   set(SHLIBS_DEPENDS "")
   if(elf)
     file(WRITE ${work}/debian/control "")
-    run(${CPACK_VYKOSTRA_DPKG_SHLIBDEPS} -O ${elf})
+    run(${CPACK_VYKOSTRA_DPKG_SHLIBDEPS} -O ${elf} WORKING_DIRECTORY ${work})
     string(REGEX REPLACE "^.*shlibs:Depends=([^\n]*).*$" "\\1" SHLIBS_DEPENDS "${out}")
   endif()
   set(PACKAGE ${package})
