@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 #include "description.h"
@@ -84,23 +85,13 @@ bool Run(const Library &library, const std::vector<ItemSpec> &specs, const fs::p
     return true;
 }
 
-const char *ResultName(uint32_t result) {
-    return result == PGRMSG_OK ? "success" : result == PGRMSG_ERR_OPEN ? "PGRMSG_ERR_OPEN"
-                                                                       : "unknown result";
-}
-
-std::string ResultText(uint32_t result) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(result));
-    return std::string(hex) + " " + ResultName(result);
-}
-
-std::size_t FirstDifference(const std::string &a, const std::string &b) {
-    return static_cast<std::size_t>(
-        std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(std::min(a.size(), b.size())),
-                      b.begin())
-            .first -
-        a.begin());
+// Where two byte strings, or two lists of lines, first differ.
+template <typename Sequence>
+std::size_t FirstDifference(const Sequence &a, const Sequence &b) {
+    std::size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at])
+        ++at;
+    return at;
 }
 
 // Up to 24 bytes of `bytes` from a little before `at`, quoted.
@@ -114,7 +105,7 @@ std::string Count(std::size_t n, const char *what) {
     return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
-// "first difference at byte N: A "...", B "..."".
+// "first difference at byte N (A n bytes, B m bytes): A "...", B "..."".
 std::string BytesDiffer(const std::string &a, const std::string &b) {
     const std::size_t at = FirstDifference(a, b);
     return "first difference at byte " + std::to_string(at) + " (A " + Count(a.size(), "byte") +
@@ -139,23 +130,20 @@ std::vector<std::string> Differences(const std::vector<ItemSpec> &specs, const O
     else if (a.file && *a.file != *b.file)
         found.push_back("file: " + BytesDiffer(*a.file, *b.file));
 
-    const std::size_t lines = std::max(a.diagnostics.size(), b.diagnostics.size());
-    for (std::size_t i = 0; i < lines; ++i) {
-        const auto lineOf = [i](const Outcome &o) {
-            return i < o.diagnostics.size() ? std::optional<std::string>(o.diagnostics[i])
-                                            : std::nullopt;
+    if (a.diagnostics != b.diagnostics) {
+        const std::size_t at = FirstDifference(a.diagnostics, b.diagnostics);
+        const auto lineOf = [at](const Outcome &o) {
+            return at < o.diagnostics.size() ? std::optional<std::string>(o.diagnostics[at])
+                                             : std::nullopt;
         };
-        if (lineOf(a) != lineOf(b)) {
-            found.push_back("diagnostics: line " + std::to_string(i + 1) + " (A " +
-                            Count(a.diagnostics.size(), "line") + ", B " +
-                            Count(b.diagnostics.size(), "line") + "): A " + Quoted(lineOf(a)) +
-                            ", B " + Quoted(lineOf(b)));
-            break;
-        }
+        found.push_back("diagnostics: line " + std::to_string(at + 1) + " (A " +
+                        Count(a.diagnostics.size(), "line") + ", B " +
+                        Count(b.diagnostics.size(), "line") + "): A " + Quoted(lineOf(a)) +
+                        ", B " + Quoted(lineOf(b)));
     }
 
     // Items by list and position in it, as the description orders them.
-    std::vector<unsigned> position(169, 0);
+    std::map<unsigned, unsigned> position;
     for (std::size_t i = 0; i < specs.size(); ++i) {
         const unsigned at = ++position[specs[i].list];
         if (a.texts[i] == b.texts[i])
@@ -218,10 +206,6 @@ struct WorkFolder {
 } // namespace
 
 int Compare(const std::vector<std::string> &operands) {
-    if (operands.size() < 3) {
-        std::fprintf(stderr, "pgrmsg-collapse: --compare needs LIBRARY-A LIBRARY-B MESSAGE-FILE...\n");
-        return 2;
-    }
     // Every description is read before any call, so that an error in one
     // stops the comparison before it reports anything.
     const std::vector<std::string> files =

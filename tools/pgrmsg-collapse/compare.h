@@ -8,8 +8,8 @@
 #include <vector>
 
 // Compares LIBRARY-A and LIBRARY-B (operands[0], operands[1]) on each
-// message file that follows (a folder stands for its .msg files, in name
-// order): for each, the result code, the output file's bytes, the
+// message file that follows, one at least (a folder stands for its .msg
+// files, in name order): for each, the result code, the output file's bytes, the
 // diagnostic lines and every item's text after the call.  Prints one line
 // per message, a line per difference under it, and a closing count.
 // Returns the exit status: 0 all the same, 1 some differ, 2 a usage or

@@ -59,14 +59,6 @@ const char kHelp[] =
     "  36  1 0x10 \"AB\\r\\n\"\n"
     "  36  2 5    \"kept\\xE9\"  # kind 2: passed over\n";
 
-const char *ResultName(uint32_t result) {
-    switch (result) {
-    case PGRMSG_OK: return "success";
-    case PGRMSG_ERR_OPEN: return "PGRMSG_ERR_OPEN";
-    default: return "unknown result";
-    }
-}
-
 int Usage(const char *problem) {
     std::fprintf(stderr, "pgrmsg-collapse: %s\n%s", problem, kUsage);
     return 2;
@@ -78,8 +70,11 @@ int main(int argc, char **argv) {
     std::string library;
     bool showTexts = false;
     std::vector<std::string> operands;
-    if (argc > 1 && std::strcmp(argv[1], "--compare") == 0)
+    if (argc > 1 && std::strcmp(argv[1], "--compare") == 0) {
+        if (argc < 5)
+            return Usage("--compare needs LIBRARY-A LIBRARY-B MESSAGE-FILE...");
         return Compare(std::vector<std::string>(argv + 2, argv + argc));
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {
@@ -136,8 +131,7 @@ int main(int argc, char **argv) {
                                       : QuoteText(message.texts[i].data()).c_str());
         }
     }
-    std::printf("result 0x%08lX %s (%zu item%s passed in)\n",
-                static_cast<unsigned long>(result), ResultName(result), specs.size(),
+    std::printf("result %s (%zu item%s passed in)\n", ResultText(result).c_str(), specs.size(),
                 specs.size() == 1 ? "" : "s");
     std::fflush(stdout);
 

@@ -2,6 +2,7 @@
 #include "message.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -94,6 +95,15 @@ void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &m) {
         SetHead(message, spec.list, &item);
     }
     m.snapshot = Snapshot(m);
+}
+
+std::string ResultText(uint32_t result) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(result));
+    return std::string(hex) + " " +
+           (result == PGRMSG_OK        ? "success"
+            : result == PGRMSG_ERR_OPEN ? "PGRMSG_ERR_OPEN"
+                                        : "unknown result");
 }
 
 std::string ContractBreach(const HostMessage &m) {

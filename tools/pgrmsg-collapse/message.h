@@ -34,6 +34,10 @@ struct HostMessage {
 
 void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &message);
 
+// A result code as the tool prints it: "0x00000000 success",
+// "0x90006002 PGRMSG_ERR_OPEN".
+std::string ResultText(uint32_t result);
+
 // After a call: what the library changed that it must not have (a record
 // byte, a link, a text of another kind, a text's length), or "".
 std::string ContractBreach(const HostMessage &message);
