@@ -28,7 +28,16 @@ if(CMAKE_CROSSCOMPILING AND (BUILD_TESTING OR VYKOSTRA_BENCH))
     if(status EQUAL 0)
       set(VYKOSTRA_TEST_RUNNER "under Wine")
     else()
-      string(REGEX MATCH "[^\n]*[^\n ][^\n]*" first "${error}")
+      # Wine's last word says why (the first ones are about the prefix).
+      string(STRIP "${error}" error)
+      string(REGEX REPLACE "^.*\n" "" first "${error}")
+      if(first STREQUAL "")
+        set(first "Wine's exit status ${status}, without a word")
+      endif()
+      # CI names what it could not install (32-bit Wine is an i386 package).
+      if(DEFINED ENV{VYKOSTRA_I386_UNAVAILABLE} AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(first "$ENV{VYKOSTRA_I386_UNAVAILABLE}")
+      endif()
       set(VYKOSTRA_TEST_RUNNER "not at all (Wine cannot start them)")
       set(VYKOSTRA_TEST_SKIP_REASON
         "Wine cannot start ${CMAKE_SYSTEM_PROCESSOR} Windows programs on this host (${first})")
