@@ -45,6 +45,30 @@ set(CMAKE_CXX_FLAGS_INIT
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld --ld-path=${VYKOSTRA_LLD} -L${gcc}")
 endforeach()
+# The oldest Windows each binary declares it runs on (subsystem and
+# operating system version alike): a loader refuses an image that asks
+# for a newer one than itself, and LLD's default is 6.0 (Vista).  The
+# DLL's code needs no more than Windows XP (5.1) and, 64-bit, Windows XP
+# x64 and Server 2003 (5.2): six functions of msvcrt.dll.  The programs
+# link winpthreads, which calls GetTickCount64, new in Vista (6.0).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(VYKOSTRA_WINDOWS_DLL_VERSION 5.1)
+else()
+  set(VYKOSTRA_WINDOWS_DLL_VERSION 5.2)
+endif()
+set(VYKOSTRA_WINDOWS_EXE_VERSION 6.0)
+foreach(kind SHARED:DLL MODULE:DLL EXE:EXE)
+  string(REPLACE ":" ";" kind ${kind})
+  list(GET kind 0 target_kind)
+  list(GET kind 1 which)
+  string(REPLACE "." ";" version ${VYKOSTRA_WINDOWS_${which}_VERSION})
+  list(GET version 0 major)
+  list(GET version 1 minor)
+  foreach(of os subsystem)
+    string(APPEND CMAKE_${target_kind}_LINKER_FLAGS_INIT
+      " -Wl,--major-${of}-version,${major} -Wl,--minor-${of}-version,${minor}")
+  endforeach()
+endforeach()
 # The programs are linked statically; with the POSIX thread model,
 # libstdc++ needs winpthreads, which GCC's driver adds by itself.
 string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -lpthread")

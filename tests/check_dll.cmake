@@ -5,7 +5,9 @@
 # DYNAMIC_BASE and NX_COMPAT (and NO_SEH where 32-bit), and holds a
 # version resource.  Its debug directory names its PDB by file name alone,
 # and the PDB beside it has the GUID and age it names (read with PDBUTIL,
-# if given).  Variables: OBJDUMP, LIBRARY, VERSION, X86, PDBUTIL.
+# if given).  It and the tool TOOL declare the oldest Windows they run on
+# as DLL_VERSION and EXE_VERSION say.  Variables: OBJDUMP, LIBRARY, TOOL,
+# VERSION, DLL_VERSION, EXE_VERSION, X86, PDBUTIL.
 execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -15,11 +17,37 @@ string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports STREQUAL "DLL Name: msvcrt.dll")
   message(FATAL_ERROR "imports: ${imports}; expected only msvcrt.dll")
 endif()
-foreach(function _open _write _close fprintf fflush)
-  if(NOT dump MATCHES "\n\t[0-9a-f]+\t +[0-9]+  ${function}\n")
-    message(FATAL_ERROR "${function} is not imported from msvcrt.dll:\n${dump}")
-  endif()
-endforeach()
+# Exactly these six, all in the msvcrt.dll of Windows XP and XP x64: a
+# new import could need a newer Windows than the DLL declares.
+string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+  [A-Za-z_0-9]+" functions "${dump}")
+list(TRANSFORM functions REPLACE "^.* " "")
+list(SORT functions)
+set(wanted _close _iob _open _write fflush fprintf)
+if(NOT dump MATCHES "\nMagic\t+010b")
+  set(wanted __iob_func _close _open _write fflush fprintf)
+endif()
+if(NOT functions STREQUAL wanted)
+  message(FATAL_ERROR "imports from msvcrt.dll: ${functions}; expected ${wanted}")
+endif()
+
+# The oldest Windows that loads each: subsystem and operating system
+# version, as the toolchain set them.
+function(check_windows_version file dump_variable version)
+  foreach(of OSystem Subsystem)
+    string(REGEX MATCH "\nMajor${of}Version\t+([0-9]+)\nMinor${of}Version\t+([0-9]+)"
+      found "${${dump_variable}}")
+    if(NOT "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}" STREQUAL version)
+      message(FATAL_ERROR "${file} declares ${of} version "
+        "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}, expected ${version}")
+    endif()
+  endforeach()
+endfunction()
+check_windows_version(${LIBRARY} dump ${DLL_VERSION})
+execute_process(COMMAND ${OBJDUMP} -p "${TOOL}" OUTPUT_VARIABLE tool_dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p failed on ${TOOL}")
+endif()
+check_windows_version(${TOOL} tool_dump ${EXE_VERSION})
 
 if(NOT dump MATCHES "Export Address Table -- Ordinal Base 1\n\t\\[ +0\\] \\+base\\[ +1\\] [0-9a-f]+ Export RVA\n\n")
   message(FATAL_ERROR "expected one export, at ordinal 1:\n${dump}")
