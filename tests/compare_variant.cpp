@@ -7,6 +7,7 @@
 //   1  the walk: the lists at 140 and 36 visited the other way round
 //   2  a diagnostic: the empty item's in other words
 //   3  the scrub: a tab becomes a blank as well
+//   4  a diagnostic dropped: the empty item's is not printed
 #include <cstddef>
 #include <cstring>
 
@@ -39,6 +40,9 @@ void OutputFileDiagnose(OutputFile &file, const char *module, const char *text) 
     if (VYKOSTRA_VARIANT == 2 &&
         std::strcmp(text, "Empty item in pager message has been bypassed...\n") == 0)
         text = "Empty item in pager message was passed over...\n";
+    if (VYKOSTRA_VARIANT == 4 &&
+        std::strcmp(text, "Empty item in pager message has been bypassed...\n") == 0)
+        return;
     OutputFileDiagnoseAsBuilt(file, module, text);
 }
 

@@ -7,11 +7,21 @@
 #   EXPECTED.status  the exit status (absent: 0)
 # Variables: TOOL, LIBRARY_A, LIBRARY_B, MESSAGES (apart by '|'), CASES,
 # EXPECTED, and EMULATOR (optional, its words apart by '|') and CRLF (ON
-# where text streams end lines in CR LF).
+# where text streams end lines in CR LF).  Optional: ARGS (apart by '|')
+# in place of the comparison's operands, and WRAP, a shell command that
+# runs the tool as "$@" (to start it with a descriptor closed or
+# redirected, or with another environment).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 string(REPLACE "|" ";" MESSAGES "${MESSAGES}")
-execute_process(
-  COMMAND ${EMULATOR} ${TOOL} --compare ${LIBRARY_A} ${LIBRARY_B} ${MESSAGES}
+set(command ${EMULATOR} ${TOOL} --compare ${LIBRARY_A} ${LIBRARY_B} ${MESSAGES})
+if(DEFINED ARGS)
+  string(REPLACE "|" ";" ARGS "${ARGS}")
+  set(command ${EMULATOR} ${TOOL} ${ARGS})
+endif()
+if(WRAP)
+  set(command /bin/sh -c "${WRAP}" sh ${command})
+endif()
+execute_process(COMMAND ${command}
   WORKING_DIRECTORY ${CASES} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(CRLF)
   string(REPLACE "\r\n" "\n" out "${out}")

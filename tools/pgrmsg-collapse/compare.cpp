@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -159,45 +160,72 @@ std::vector<std::string> Differences(const std::vector<ItemSpec> &specs, const O
 }
 
 // The message files the operands name: a folder stands for its .msg
-// files, in name order.
-std::vector<std::string> MessageFiles(const std::vector<std::string> &operands) {
-    std::vector<std::string> files;
+// files, in name order.  A folder that cannot be read or holds none is an
+// error, "FOLDER: why": nothing compared is not "the same".
+bool MessageFiles(const std::vector<std::string> &operands, std::vector<std::string> &files,
+                  std::string &error) {
     for (const std::string &operand : operands) {
-        std::error_code error;
-        if (!fs::is_directory(operand, error)) {
+        std::error_code code;
+        if (!fs::is_directory(operand, code)) {
             files.push_back(operand);
             continue;
         }
         std::vector<std::string> names;
-        for (const fs::directory_entry &entry : fs::directory_iterator(operand, error))
-            if (entry.path().extension() == ".msg")
-                names.push_back(entry.path().filename().string());
+        fs::directory_iterator entry(operand, code), end;
+        for (; !code && entry != end; entry.increment(code))
+            if (entry->path().extension() == ".msg")
+                names.push_back(entry->path().filename().string());
+        if (code) {
+            error = operand + ": cannot read the folder (" + code.message() + ")";
+            return false;
+        }
+        if (names.empty()) {
+            error = operand + ": the folder holds no .msg file";
+            return false;
+        }
         std::sort(names.begin(), names.end());
         for (const std::string &name : names)
             files.push_back(operand + (operand.back() == '/' ? "" : "/") + name);
     }
-    return files;
+    return true;
 }
 
-// A folder of our own for the calls' files, removed with all it holds
-// when the comparison ends.
+// A folder of our own for the calls' files, in the temporary folder and
+// nowhere else, removed with all it holds when the comparison ends.  If
+// none can be made, `path` is empty and `error` says why.
 struct WorkFolder {
     fs::path path;
+    std::string error;
     WorkFolder() {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        std::error_code error;
-        for (int i = 0; path.empty() && i < 1000; ++i) {
-            fs::path candidate = fs::temp_directory_path(error) /
-                                 ("pgrmsg-compare-" + std::to_string(stamp) + "-" +
-                                  std::to_string(i));
-            if (fs::create_directory(candidate, error))
-                path = candidate;
+        std::error_code code;
+        const fs::path temporary = fs::temp_directory_path(code);
+        if (code) {
+            // It names no folder when it fails: the environment does.
+            const char *named = nullptr;
+            for (const char *variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"})
+                if (named == nullptr)
+                    named = std::getenv(variable);
+            error = std::string("cannot use the temporary folder ") +
+                    (named != nullptr ? named : "") + " (" + code.message() + ")";
+            return;
         }
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (int i = 0; path.empty() && i < 1000; ++i) {
+            fs::path candidate = temporary / ("pgrmsg-compare-" + std::to_string(stamp) + "-" +
+                                              std::to_string(i));
+            if (fs::create_directory(candidate, code))
+                path = candidate;
+            else if (code)
+                break;
+        }
+        if (path.empty())
+            error = "cannot make a folder for the calls' files in " + temporary.string() +
+                    " (" + (code ? code.message() : "every name taken") + ")";
     }
     ~WorkFolder() {
-        std::error_code error;
+        std::error_code ignored;
         if (!path.empty())
-            fs::remove_all(path, error);
+            fs::remove_all(path, ignored);
     }
     WorkFolder(const WorkFolder &) = delete;
     WorkFolder &operator=(const WorkFolder &) = delete;
@@ -208,11 +236,15 @@ struct WorkFolder {
 int Compare(const std::vector<std::string> &operands) {
     // Every description is read before any call, so that an error in one
     // stops the comparison before it reports anything.
-    const std::vector<std::string> files =
-        MessageFiles(std::vector<std::string>(operands.begin() + 2, operands.end()));
+    std::vector<std::string> files;
+    std::string error;
+    if (!MessageFiles(std::vector<std::string>(operands.begin() + 2, operands.end()), files,
+                      error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
     std::vector<std::vector<ItemSpec>> messages(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::string error;
         if (!ReadDescription(files[i], messages[i], error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
@@ -221,7 +253,6 @@ int Compare(const std::vector<std::string> &operands) {
 
     Library libraries[2];
     for (int l = 0; l < 2; ++l) {
-        std::string error;
         libraries[l] = {operands[static_cast<std::size_t>(l)],
                         LoadCollapse(operands[static_cast<std::size_t>(l)], error)};
         if (libraries[l].collapse == nullptr) {
@@ -232,7 +263,7 @@ int Compare(const std::vector<std::string> &operands) {
 
     WorkFolder work;
     if (work.path.empty()) {
-        std::fprintf(stderr, "pgrmsg-collapse: cannot make a folder for the calls' files\n");
+        std::fprintf(stderr, "pgrmsg-collapse: %s\n", work.error.c_str());
         return 2;
     }
     std::size_t same = 0;

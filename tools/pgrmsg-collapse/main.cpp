@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // pgrmsg-collapse: builds a pager message from its description, loads the
 // collapse library by name and calls it, as a host program would.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 #include "description.h"
 #include "library_loader.h"
 #include "message.h"
+#include "stderr_capture.h"
 #include "vykostra.h"
 
 namespace {
@@ -31,7 +33,8 @@ const char kHelp[] =
     "  --version       print the version\n"
     "\n"
     "Exit status: 0 result 0; 1 PGRMSG_ERR_OPEN; 2 usage or description error;\n"
-    "3 the library could not be loaded or broke its contract.\n"
+    "3 the library could not be loaded or broke its contract; 4 the report\n"
+    "could not be written to standard output in full (in every mode).\n"
     "\n"
     "--compare runs two builds of the library, LIBRARY-A and LIBRARY-B, on each\n"
     "message (a folder stands for its .msg files), each on a message built\n"
@@ -39,8 +42,10 @@ const char kHelp[] =
     "file's bytes, the diagnostic lines and every item's text afterwards.  It\n"
     "prints FILE: same or FILE: differs, under the latter a line per difference\n"
     "(result, file, diagnostics or text, with where), and a closing count.  Exit\n"
-    "status: 0 all the same, 1 some differ, 2 usage or description error, 3 a\n"
-    "library could not be loaded or broke its contract.  Before replacing the\n"
+    "status: 0 all the same, 1 some differ, 2 usage or description error (a\n"
+    "folder without .msg files among them) or no folder for the calls' files\n"
+    "in the temporary folder, 3 a library could not be loaded or broke its\n"
+    "contract, 4 the report was lost.  Before replacing the\n"
     "library that hosts load, check the new one against it on your messages:\n"
     "  pgrmsg-collapse --compare /usr/lib/x86_64-linux-gnu/libVYKOSTRA.so.1 \\\n"
     "      new/libVYKOSTRA.so.1 messages/\n"
@@ -64,9 +69,23 @@ int Usage(const char *problem) {
     return 2;
 }
 
-} // namespace
+// No outcome the tool reports on standard output is had unless the report
+// reached it: a lost report is never a success, nor "differs".
+constexpr int kReportLost = 4;
 
-int main(int argc, char **argv) {
+// The report's last flush, checked last.  A usage, description or library
+// error keeps its own status: its message went to standard error.
+int Finish(int status) {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    if ((flushed && !std::ferror(stdout)) || status == 2 || status == 3)
+        return status;
+    std::fprintf(stderr, "pgrmsg-collapse: cannot write the report to standard output (%s)\n",
+                 flushed || errno == 0 ? "an earlier write to it failed" : std::strerror(errno));
+    return kReportLost;
+}
+
+int Run(int argc, char **argv) {
     std::string library;
     bool showTexts = false;
     std::vector<std::string> operands;
@@ -133,7 +152,7 @@ int main(int argc, char **argv) {
     }
     std::printf("result %s (%zu item%s passed in)\n", ResultText(result).c_str(), specs.size(),
                 specs.size() == 1 ? "" : "s");
-    std::fflush(stdout);
+    std::fflush(stdout);  // before a breach's message
 
     const std::string breach = ContractBreach(message);
     if (!breach.empty()) {
@@ -141,4 +160,11 @@ int main(int argc, char **argv) {
         return 3;
     }
     return result == PGRMSG_OK ? 0 : result == PGRMSG_ERR_OPEN ? 1 : 3;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    OpenClosedStandardStreams();
+    return Finish(Run(argc, argv));
 }

@@ -15,6 +15,8 @@ int OpenFile(const char *path) {
     return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
                  _S_IREAD | _S_IWRITE);
 }
+bool IsOpen(int fd) { return _get_osfhandle(fd) != -1; }
+int OpenNull() { return _open("NUL", _O_RDWR | _O_BINARY); }
 int Duplicate(int fd) { return _dup(fd); }
 int DuplicateTo(int fd, int to) { return _dup2(fd, to); }
 void Close(int fd) { _close(fd); }
@@ -25,11 +27,20 @@ namespace {
 int OpenFile(const char *path) {
     return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 }
+bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+int OpenNull() { return open("/dev/null", O_RDWR); }
 int Duplicate(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 3); }
 int DuplicateTo(int fd, int to) { return dup2(fd, to); }
 void Close(int fd) { close(fd); }
 } // namespace
 #endif
+
+void OpenClosedStandardStreams() {
+    // Each open takes the lowest free descriptor: the closed one itself.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (!IsOpen(fd) && OpenNull() != fd)
+            return;
+}
 
 bool BeginStderrCapture(const std::string &path, StderrCapture &capture) {
     std::fflush(stderr);

@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
-// Standard error caught in a file around a call: the descriptor behind it
-// is switched, so what any part of the process prints there, the library
-// through its own C runtime included, lands in the file.
+// The tool's standard descriptors.  Standard error caught in a file around
+// a call: the descriptor behind it is switched, so what any part of the
+// process prints there, the library through its own C runtime included,
+// lands in the file.
 #ifndef PGRMSG_STDERR_CAPTURE_H
 #define PGRMSG_STDERR_CAPTURE_H
 
 #include <string>
+
+// Descriptors 0, 1 and 2 that the tool was started without are opened on
+// the null device, so that no file it opens later (a capture, a message)
+// becomes one of them.  First thing in main.
+void OpenClosedStandardStreams();
 
 struct StderrCapture {
     int saved = -1;  // standard error's own descriptor, kept meanwhile
