@@ -62,5 +62,26 @@ if(CMAKE_CROSSCOMPILING AND (BUILD_TESTING OR VYKOSTRA_BENCH))
   file(REMOVE ${probe})
 endif()
 
+# CPU models for the scrub's choice of loop: qemu-user answers cpuid as
+# the model named by -cpu says (Debian: qemu-user).  VYKOSTRA_QEMU_CPU is
+# the emulator for this build's Linux programs, or empty, with
+# VYKOSTRA_QEMU_CPU_SKIP_REASON.
+set(VYKOSTRA_QEMU_CPU "")
+set(VYKOSTRA_QEMU_CPU_SKIP_REASON "")
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i.86)$")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(qemu qemu-i386)
+  else()
+    set(qemu qemu-x86_64)
+  endif()
+  find_program(VYKOSTRA_QEMU_${qemu} ${qemu})
+  if(VYKOSTRA_QEMU_${qemu})
+    set(VYKOSTRA_QEMU_CPU ${VYKOSTRA_QEMU_${qemu}})
+  else()
+    set(VYKOSTRA_QEMU_CPU_SKIP_REASON
+      "${qemu} is not installed (Debian: qemu-user): no CPU model to run the scrub on")
+  endif()
+endif()
+
 file(WRITE ${PROJECT_BINARY_DIR}/test-runner.txt
   "${VYKOSTRA_TEST_RUNNER}\n${VYKOSTRA_TEST_SKIP_REASON}\n")

@@ -46,6 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"36 1 2 \"\\x00\"", "m.msg:1: \\x00 in text: a text cannot hold a NUL"},
         BadCase{std::string("36 1 2 \"\"\n36 1 2 \"a\0b\"", 22),
                 "m.msg:2: NUL byte in the line: a text cannot hold a NUL"},
+        BadCase{std::string("36 1 2 \"\"\n\0" "36 1 2 \"\"", 20),  // first in its line
+                "m.msg:2: NUL byte in the line: a text cannot hold a NUL"},
         BadCase{"36 1 2 \"\"\n\xEF\xBB\xBF" "36 1 2 \"\"", "m.msg:2: unknown list '\xEF\xBB\xBF" "36' (a list "
                                                    "is named by its head's offset: 36, 68, 72, 76, 80, "
                                                    "84, 92, 96, 140, 144, 148, 152, 156, 160, 164, 168)"},
@@ -66,11 +68,13 @@ TEST(Description, AcceptsTheWholeFormat) {
                               "  36\t1 2 \"a\\n\\r\\f\\t\\v\\\\\\\"\\x41\\xff#\"  # trailing\r\n"
                               "168 -2147483648 0xFFFFFFFF null\n"
                               "140 0xFFFFFFFF 4294967295 \"\xE9\"\n"
-                              "96 0 0 \"\"";
+                              "96 0 0 \"\"\n"
+                              "72 1 2 \"x\"#right after the text\n"
+                              "76 1 2 null#right after null";
     std::vector<ItemSpec> items;
     std::string error;
     ASSERT_TRUE(ParseDescription(input, "m", items, error)) << error;
-    ASSERT_EQ(items.size(), 4u);
+    ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[0].list, 36u);
     EXPECT_EQ(items[0].text, "a\n\r\f\t\v\\\"A\xFF#");
     EXPECT_EQ(items[1].kind, INT32_MIN);
@@ -81,6 +85,8 @@ TEST(Description, AcceptsTheWholeFormat) {
     EXPECT_EQ(items[2].text, "\xE9");
     EXPECT_FALSE(items[3].nullText);
     EXPECT_EQ(items[3].text, "");
+    EXPECT_EQ(items[4].text, "x");
+    EXPECT_TRUE(items[5].nullText);
 }
 
 TEST(Description, QuotedTextsReadBackAsThemselves) {

@@ -2,6 +2,7 @@
 // Failure paths, each driven on purpose: a device that takes no writes, a
 // file size limit, paths that cannot be opened.
 #include <csignal>
+#include <vector>
 #include <fcntl.h>
 #include <pthread.h>
 #include <gtest/gtest.h>
@@ -129,43 +130,76 @@ TEST(LargeFile, WritesPastTwoGiB) {
     EXPECT_EQ(static_cast<uint64_t>(st.st_size), uint64_t{textBytes} * items);
 }
 
-// A host that has closed standard error (as daemons do): the file must not
-// take descriptor 2, so the diagnostic goes nowhere instead of into it.
-// With no descriptor free from 3 on, the file cannot be opened at all.
-struct ClosedRun {
-    std::string path;
+// A host that has closed some of descriptors 0, 1 and 2 (daemons close
+// all three): the file must take none of them, so a diagnostic goes
+// nowhere instead of into it, and the host's descriptors stay closed.  The
+// file takes the lowest free from 3 on; with none free, it cannot be
+// opened at all.  Whatever the call does, the host's signal mask (which
+// blocks SIGUSR1 here) is as it was, a call that neither writes nor prints
+// included.
+struct ClosedCase {
+    std::vector<int> closed;
     rlim_t descriptors;  // a limit on them, or 0
+    const char *description;
+    int status;          // the child's: 0 result 0, 1 PGRMSG_ERR_OPEN
+    const char *file;
+    friend void PrintTo(const ClosedCase &c, std::ostream *os) {
+        *os << c.closed.size() << " closed, limit " << c.descriptors << ": " << c.description;
+    }
 };
 
-void CollapseWithoutStandardError(void *context) {
+struct ClosedRun {
+    ClosedCase c;
+    std::string path;
+};
+
+void CollapseWithClosedDescriptors(void *context) {
     const auto &run = *static_cast<const ClosedRun *>(context);
-    close(2);
+    for (int fd = 3; fd < 1024; ++fd)  // the host's own: none from 3 on
+        close(fd);
+    for (const int fd : run.c.closed)
+        close(fd);
+    BlockInThisThread(SIGUSR1);
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     const rlimit before = limit;
-    if (run.descriptors != 0) {
-        limit.rlim_cur = run.descriptors;
+    if (run.c.descriptors != 0) {
+        limit.rlim_cur = run.c.descriptors;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
     HostMessage message;
-    Build(message, R"(36 1 2 ""
-                      36 1 2 "TEXT")");
+    Build(message, run.c.description);
+    const SignalState state = CurrentSignalState();
     const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.path.c_str());
-    const bool lowStaysClosed = fcntl(2, F_GETFD) == -1;
+    bool lowStaysClosed = true;
+    for (const int fd : run.c.closed)
+        lowStaysClosed = lowStaysClosed && fcntl(fd, F_GETFD) == -1;
+    const bool same = CurrentSignalState() == state;
     setrlimit(RLIMIT_NOFILE, &before);
-    ExitChild(!lowStaysClosed ? 9 : result == PGRMSG_OK ? 0 : result == PGRMSG_ERR_OPEN ? 1 : 2);
+    ExitChild(!lowStaysClosed ? 9 : !same ? 8 : result == PGRMSG_OK ? 0
+                                            : result == PGRMSG_ERR_OPEN ? 1 : 2);
 }
 
-TEST(HostLives, StandardErrorClosed) {
+class ClosedDescriptors : public testing::TestWithParam<ClosedCase> {};
+
+TEST_P(ClosedDescriptors, FileTakesNoneOfThem) {
     TempDir dir;
+    ClosedRun run{GetParam(), dir.Path("out")};
     std::string err;
-    ClosedRun run{dir.Path("out"), 0};
-    EXPECT_EQ(RunInChild(CollapseWithoutStandardError, &run, err), 0);
-    EXPECT_EQ(ReadFile(run.path), "TEXT");
-    run = {dir.Path("out-limited"), 3};
-    EXPECT_EQ(RunInChild(CollapseWithoutStandardError, &run, err), 1);
-    EXPECT_EQ(ReadFile(run.path), "");
+    EXPECT_EQ(RunInChild(CollapseWithClosedDescriptors, &run, err), GetParam().status);
+    EXPECT_EQ(ReadFile(run.path), GetParam().file);
 }
+
+const char kEmptyThenText[] = "36 1 2 \"\"\n36 1 2 \"TEXT\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    HostLives, ClosedDescriptors,
+    testing::Values(ClosedCase{{2}, 0, kEmptyThenText, 0, "TEXT"},
+                    ClosedCase{{0, 2}, 0, kEmptyThenText, 0, "TEXT"},  // 0 taken, then 2 free
+                    ClosedCase{{0, 1, 2}, 0, kEmptyThenText, 0, "TEXT"},
+                    ClosedCase{{}, 4, kEmptyThenText, 0, "TEXT"},  // 3 is the last allowed
+                    ClosedCase{{2}, 3, kEmptyThenText, 1, ""},     // none free from 3 on
+                    ClosedCase{{}, 0, "36 2 2 \"kind 2\"", 0, ""}));  // no write, no print
 
 // A standard error that takes no diagnostic: a pipe whose reader has gone
 // (SIGPIPE), or a file at the file size limit (SIGXFSZ), both at their
@@ -179,11 +213,13 @@ struct BrokenErrCase {
     bool beforeFirstWrite;  // the empty item comes first
     bool hostPending;       // the host has the signal blocked and pending
     bool buffered;          // the host has made standard error fully buffered
+    bool readerStays = false;  // the pipe's reader has not gone: the line
+                               // must have reached it when the call returns
     friend void PrintTo(const BrokenErrCase &c, std::ostream *os) {
         *os << (c.pipe ? "pipe" : "size limit")
             << (c.beforeFirstWrite ? ", before the first write" : ", after it")
             << (c.hostPending ? ", host has it pending" : "")
-            << (c.buffered ? ", buffered" : "");
+            << (c.buffered ? ", buffered" : "") << (c.readerStays ? ", reader stays" : "");
     }
 };
 
@@ -196,10 +232,16 @@ void CollapseWithBrokenStandardError(void *context) {
     const auto &run = *static_cast<const BrokenErrRun *>(context);
     const int raised = run.c.pipe ? SIGPIPE : SIGXFSZ;
     const rlim_t full = 16;
+    int reader = -1;
     if (run.c.pipe) {
         int fds[2];
         pipe(fds);
-        close(fds[0]);
+        if (run.c.readerStays) {
+            reader = fds[0];
+            fcntl(reader, F_SETFL, O_NONBLOCK);
+        } else {
+            close(fds[0]);
+        }
         dup2(fds[1], 2);
         close(fds[1]);
     } else {
@@ -223,12 +265,16 @@ void CollapseWithBrokenStandardError(void *context) {
     const SignalState before = CurrentSignalState();
     const uint32_t result = VYKPgrMsgCollapse(message.Message(), run.dir.Path("out").c_str());
     const bool same = CurrentSignalState() == before;
+    char line[256];
+    const ssize_t got = reader == -1 ? 0 : read(reader, line, sizeof line);
+    const bool arrived = reader == -1 ||
+                         (got > 0 && std::string(line, static_cast<std::size_t>(got)) == kEmptyLine);
     // For a coverage build's counters, and its exit, which flushes what the
     // buffered standard error still holds.
     rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
     setrlimit(RLIMIT_FSIZE, &unlimited);
     signal(SIGPIPE, SIG_IGN);
-    ExitChild(result != PGRMSG_OK ? 1 : !same ? 2 : 0);
+    ExitChild(result != PGRMSG_OK ? 1 : !same ? 2 : !arrived ? 3 : 0);
 }
 
 class BrokenStandardError : public testing::TestWithParam<BrokenErrCase> {};
@@ -247,7 +293,8 @@ INSTANTIATE_TEST_SUITE_P(HostLives, BrokenStandardError,
                                          BrokenErrCase{true, true, false, true},
                                          BrokenErrCase{false, true, false, false},
                                          BrokenErrCase{false, false, false, false},
-                                         BrokenErrCase{false, true, true, false}));
+                                         BrokenErrCase{false, true, true, false},
+                                         BrokenErrCase{true, true, false, true, true}));
 
 // A FIFO whose reader takes a few bytes of a long text and leaves, while
 // the call is blocked writing it.  That write and the next item's each

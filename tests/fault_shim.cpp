@@ -2,20 +2,30 @@
 #include "fault_shim.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 FaultShim g_shim;
 
 extern "C" ssize_t write(int fd, const void *bytes, size_t length) {
-    if (g_shim.counting.load())
+    if (g_shim.counting.load()) {
         ++g_shim.writes;
+        g_shim.lastFd = fd;
+        g_shim.lastFdFlags = fcntl(fd, F_GETFD);
+    }
     switch (g_shim.writeFault.load()) {
     case WriteFault::kZero:
         g_shim.writeFault = WriteFault::kNone;
         return 0;
     case WriteFault::kInterruptOnce:
         g_shim.writeFault = WriteFault::kNone;
+        errno = EINTR;
+        return -1;
+    case WriteFault::kInterruptThenZero:
+        g_shim.writeFault = WriteFault::kZero;
         errno = EINTR;
         return -1;
     case WriteFault::kOneByte:
@@ -26,6 +36,14 @@ extern "C" ssize_t write(int fd, const void *bytes, size_t length) {
         break;
     }
     return syscall(SYS_write, fd, bytes, length);
+}
+
+// The kernel's signal set is 64 bits; the rest of glibc's is zero.
+extern "C" int sigpending(sigset_t *set) {
+    if (g_shim.counting.load())
+        ++g_shim.sigpendings;
+    std::memset(set, 0, sizeof *set);
+    return static_cast<int>(syscall(SYS_rt_sigpending, set, 8));
 }
 
 #if defined(__has_feature)

@@ -3,7 +3,9 @@
 // make no progress, take one byte at a time or are interrupted; and proof
 // that no path allocates from the heap or adds system calls.
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "fault_shim.h"
 #include "test_support.h"
@@ -14,6 +16,7 @@ namespace {
 struct Outcome : Collapsed {
     int writes;
     int allocations;
+    int sigpendings;
 };
 
 Outcome CollapseWith(const char *description, WriteFault fault, const std::string &path) {
@@ -21,11 +24,13 @@ Outcome CollapseWith(const char *description, WriteFault fault, const std::strin
     Build(message, description);
     g_shim.writes = 0;
     g_shim.allocations = 0;
+    g_shim.sigpendings = 0;
     g_shim.writeFault = fault;
     const Collapsed collapsed =
         CollapseCapturing(message, path, [](bool calling) { g_shim.counting = calling; });
     g_shim.writeFault = WriteFault::kNone;
-    return {collapsed, g_shim.writes.load(), g_shim.allocations.load()};
+    return {collapsed, g_shim.writes.load(), g_shim.allocations.load(),
+            g_shim.sigpendings.load()};
 }
 
 // Each row: an injected fault, and what two texts leave behind.
@@ -57,9 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
                     // short writes are continued to the end
                     FaultCase{WriteFault::kOneByte, "first|second", false, 12},
                     // interrupted before writing anything: retried
-                    FaultCase{WriteFault::kInterruptOnce, "first|second", false, 3}));
+                    FaultCase{WriteFault::kInterruptOnce, "first|second", false, 3},
+                    // then no progress: errno still says EINTR, but 0 is no error
+                    FaultCase{WriteFault::kInterruptThenZero, "second", true, 3}));
 
-// One write per written text and nothing else on the plain path.
+// One write per written text and nothing else on the plain path: no
+// question about pending signals, which only a failed write can raise.
 TEST(SystemCalls, OneWritePerWrittenText) {
     TempDir dir;
     const Outcome got = CollapseWith(R"(140 1 2 "a\n"
@@ -70,6 +78,36 @@ TEST(SystemCalls, OneWritePerWrittenText) {
                             WriteFault::kNone, dir.Path("out"));
     EXPECT_EQ(got.file, "a bX");
     EXPECT_EQ(got.writes, 2);
+    EXPECT_EQ(got.sigpendings, 0);
+}
+
+// The file's descriptor is close-on-exec wherever it lies, moved off a
+// descriptor the host has closed (0, then the lowest free) included.
+void CollapseIntoFile(void *context) {
+    const auto &path = *static_cast<const std::string *>(context);
+    HostMessage message;
+    Build(message, "36 1 2 \"x\"");
+    g_shim.counting = true;
+    const uint32_t result = VYKPgrMsgCollapse(message.Message(), path.c_str());
+    g_shim.counting = false;
+    ExitChild(result != PGRMSG_OK || ReadFile(path) != "x" ? 1
+              : g_shim.lastFd < 3                          ? 2
+              : (g_shim.lastFdFlags & FD_CLOEXEC) == 0     ? 3
+                                                           : 0);
+}
+
+TEST(SystemCalls, FileIsCloseOnExecWhereverItLies) {
+    for (const bool inputClosed : {false, true}) {
+        TempDir dir;
+        std::string path = dir.Path("out");
+        std::string err;
+        EXPECT_EQ(RunInChild(
+                      inputClosed ? +[](void *c) { close(0); CollapseIntoFile(c); }
+                                  : CollapseIntoFile,
+                      &path, err),
+                  0)
+            << inputClosed;
+    }
 }
 
 // Every path, diagnostics included, runs without touching the heap.
