@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // How close the library comes to its limits:
 //   - scrub: each loop, and a 1 MiB text through the public call, against

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Installation: the header, the library (on Windows the DLL, its import
 # library and the .def), the host tool, a CMake package, a pkg-config file

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Windows with mingw-w64's headers, C runtime and GCC's C++ library, for
 # the toolchain files that set `triple` and CMAKE_SYSTEM_PROCESSOR first.

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # run(COMMAND...): runs a command and stops the script with all it printed
 # if it fails; otherwise leaves its standard output in `out`.

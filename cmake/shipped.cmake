@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # How every binary we install is built, in one place: vykostra_shipped(TARGET)
 # for the library's objects, the library and the tool.

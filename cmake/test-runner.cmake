@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # How this build's test programs (and benchmarks) run on this host, found
 # out by running one.  Hosts of one kind differ: some execute 32-bit

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # 32-bit x86 Linux on a 64-bit Debian host (Debian: g++-multilib).
 set(CMAKE_SYSTEM_NAME Linux)

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # 32-bit Windows with mingw-w64 (Debian: g++-mingw-w64-i686); programs run
 # under Wine (Debian: wine, wine32:i386).

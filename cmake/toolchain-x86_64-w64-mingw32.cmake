@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # 64-bit Windows with mingw-w64 (Debian: g++-mingw-w64-x86-64); programs
 # run under Wine's 64-bit loader (Debian: wine64), which needs no 32-bit

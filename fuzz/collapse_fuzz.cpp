@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // libFuzzer target: runs every scrub loop on the input's bytes, then
 // builds a message from them, collapses it, and checks every result

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // libFuzzer target for the message descriptions users write by hand: on
 // any input the parser either rejects it with "NAME:LINE: why", LINE one

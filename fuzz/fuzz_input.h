@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The fuzz target's input format, shared with the seed maker: a mode byte,
 // then items of four bytes each (list, kind, size, text length) followed

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Turns message descriptions (the golden cases) into fuzz inputs, one file
 // each, so that fuzzing starts from every case the tests already know.

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Debian packages by Debian policy, made beside the .tar.gz by CPack's
 # External generator and debian/make-debs.cmake:

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Packages, made by `cpack --preset NAME` after the build, into
 # build/NAME/packages with a SHA256SUMS beside them:

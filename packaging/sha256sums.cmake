@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # After each CPack generator: SHA256SUMS in the packages folder, in the
 # form `sha256sum -c SHA256SUMS` checks there.  CPack runs this before it

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // VYKPgrMsgCollapse: open the file, walk the sixteen lists, write the
 // scrubbed texts, close.

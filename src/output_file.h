@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The output file and the diagnostics: the library's only contact with the
 // platform's file calls, standard error and signals.  One implementation

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // <stdio.h> comes first, before any C++ header: on MinGW those switch
 // fprintf to MinGW's own printf, and the library must use the runtime's.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Item text scrubbing: single-line 7-bit text, rewritten in place.
 #ifndef VYKOSTRA_SCRUB_H

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # The library's ABI against the baseline of its release (abi/ARCH.abi, the
 # abidw description of the released library): the exported function and

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # VYKOSTRA.dll exports VYKPgrMsgCollapse alone, undecorated, at ordinal 1,
 # and imports from msvcrt.dll alone, its diagnostics through the runtime's

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # The shared library: its dynamic symbol table defines VYKPgrMsgCollapse
 # in the version node VYKOSTRA_1.0 and nothing else; its soname is

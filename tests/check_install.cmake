@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # VYKOSTRA as its users take it in.  Each installed tree (a stripped
 # install; then each package CPack makes, unpacked and never installed into

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Builds msvc_host/host.c for the MSVC ABI (clang, lld-link) against
 # VYKOSTRA.lib and an import library for the few kernel32 functions it

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Reproducible builds: two copies of the source tree in different folders,
 # each configured with the same preset, built and installed stripped with

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # On x86 (X86 set), the library's code scrubs with vectors: SSE2 registers
 # for the baseline loop and AVX2 ones for long texts.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The library through its export: what a host sees in its own memory, on
 // disk and on standard error.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // A library that differs from VYKOSTRA in one deliberate way, for the
 // tests of pgrmsg-collapse --compare.  It is built from the library's own

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The host tool's message descriptions: what they accept, and one clear
 // line for each kind of mistake.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Failure paths, each driven on purpose: a device that takes no writes, a
 // file size limit, paths that cannot be opened.

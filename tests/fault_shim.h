@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Fault injection for the library's calls into the C library: this test
 // program defines write() and sigpending() (and, where no sanitizer owns

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Faults injected at the library's calls into the C library: writes that
 // make no progress, take one byte at a time or are interrupted; and proof

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The library as a host apart from it sees it.  Where pointers are 4 bytes
 // wide: the 32-bit binary contract, with records laid out from raw byte

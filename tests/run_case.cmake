@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Runs one golden case through pgrmsg-collapse and compares what it left:
 #   NAME.msg     the message description (input)

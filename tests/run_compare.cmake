@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Runs pgrmsg-collapse --compare LIBRARY_A LIBRARY_B MESSAGES... in CASES
 # and compares what it left with the expected outputs:

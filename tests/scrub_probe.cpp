@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The library's own sources, built once more with each scrub loop's
 // vector searches counted, so that a test sees which loop a call ran: on a

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The scrub itself, against a byte-at-a-time model: every loop this CPU
 // runs, at every length and alignment around its vectors, and the choice

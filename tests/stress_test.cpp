@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The library under conditions a host meets rarely but must survive:
 // writes interrupted by signals, a million-item list, thousands of calls,

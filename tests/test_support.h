@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Helpers for the library's tests on POSIX systems.
 #ifndef VYKOSTRA_TEST_SUPPORT_H

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # CPack's External generator runs this after it has installed each
 # component into its own staging folder.  Each Debian package is built

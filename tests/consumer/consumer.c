@@ -1,3 +1,4 @@
+/* SPDX-FileCopyrightText: 2026 The VYKOSTRA developers */
 /* SPDX-License-Identifier: MIT */
 /* A host in C: one text item, collapsed into the file named by argv[1]. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+/* SPDX-FileCopyrightText: 2026 The VYKOSTRA developers */
 /* SPDX-License-Identifier: MIT */
 /* A host built for the MSVC ABI with no C runtime at all: kernel32 and
  * VYKOSTRA.lib are all it links.  It collapses one text item into the file

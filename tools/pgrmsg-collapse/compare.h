@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // pgrmsg-collapse --compare: two builds of the library on the same
 // messages, before one replaces the other where hosts load it.

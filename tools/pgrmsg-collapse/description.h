@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Message descriptions: the plain-text form in which pgrmsg-collapse and
 // the tests write down a pager message, one item per line.

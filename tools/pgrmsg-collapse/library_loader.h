@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // Loading the collapse library at run time through the platform's loader,
 // the way a host does: by file name, then the function by its export name.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // pgrmsg-collapse: builds a pager message from its description, loads the
 // collapse library by name and calls it, as a host program would.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // A pager message built in memory from its description, the way a host
 // lays one out: records, links and texts, with the host's own bytes filled

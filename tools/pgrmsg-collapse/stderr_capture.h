@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 // SPDX-License-Identifier: MIT
 // The tool's standard descriptors.  Standard error caught in a file around
 // a call: the descriptor behind it is switched, so what any part of the
