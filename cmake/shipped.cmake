@@ -17,6 +17,8 @@
 #     lib/debug/.build-id/NN/REST.debug, named by the binary's build ID,
 #     where gdb and debuginfod look.  The binary is installed stripped and
 #     keeps its build ID.
+#   - A map of each linked binary's inputs in link-maps/, for the
+#     packages' bill of materials.
 #   - On Windows, the DLL's debug information in a PDB beside it, as
 #     Windows' debuggers read it (CodeView, written by lld), installed by
 #     the component `debug` too.  The DLL names the PDB by file name only
@@ -49,6 +51,19 @@ function(vykostra_shipped target)
   target_link_libraries(${target} PRIVATE vykostra_shipped_flags)
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   get_target_property(type ${target} TYPE)
+  if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY)$")
+    # The linker's map: which archives and objects went into the binary,
+    # read by the packages' bill of materials (packaging/sbom.cmake).
+    set(map ${PROJECT_BINARY_DIR}/link-maps/$<TARGET_FILE_NAME:${target}>.map)
+    if(WIN32)
+      # LLD's own map names archive members without their archives; the
+      # one in the form of Microsoft's linker names both.
+      target_link_options(${target} PRIVATE "-Wl,-Xlink=/map:${map}")
+    else()
+      target_link_options(${target} PRIVATE "-Wl,-Map=${map}")
+    endif()
+    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/link-maps)
+  endif()
   if(WIN32 AND type STREQUAL "SHARED_LIBRARY")
     # The PDB beside the DLL, named after it (an empty --pdb=: the linker
     # records no build path for it), with sources and objects under

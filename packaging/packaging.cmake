@@ -1,7 +1,8 @@
 # SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
 # Packages, made by `cpack --preset NAME` after the build, into
-# build/NAME/packages with a SHA256SUMS beside them:
+# build/NAME/packages with a bill of materials beside each
+# (PACKAGE.cdx.json) and a SHA256SUMS over them all:
 #   Windows  a .zip of the whole install, and a -symbols.zip beside it
 #            with the DLL's PDB (component debug), fetched when needed
 #   Linux    a .tar.gz of the whole install and, where dpkg-deb is found,
@@ -14,7 +15,12 @@ set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
+# After each generator: a bill of materials beside each package, then the
+# sums of both (and, given a key, their signature).
+include(${CMAKE_CURRENT_LIST_DIR}/sbom.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make-sbom.cmake
+  ${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

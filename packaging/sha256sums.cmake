@@ -4,8 +4,9 @@
 # form `sha256sum -c SHA256SUMS` checks there.  CPack runs this before it
 # copies the generator's packages into the folder, so their sums are taken
 # where they were made, and merged with the sums of the packages already
-# there (other generators').  The External generator's component list
-# (.json) is not a package.
+# there (other generators'), with each package's bill of materials
+# (PACKAGE.cdx.json, made before by make-sbom.cmake).  The External
+# generator's component list (.json) is not a package.
 set(sums_file ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
 set(lines "")
 set(names "")
@@ -15,6 +16,13 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     file(SHA256 ${package} hash)
     list(APPEND lines "${name} ${hash}")
     list(APPEND names ${name})
+    # Its bill of materials, already in the folder.
+    set(sbom ${CPACK_PACKAGE_DIRECTORY}/${name}.cdx.json)
+    if(EXISTS ${sbom})
+      file(SHA256 ${sbom} hash)
+      list(APPEND lines "${name}.cdx.json ${hash}")
+      list(APPEND names ${name}.cdx.json)
+    endif()
   endif()
 endforeach()
 if(EXISTS ${sums_file})

@@ -1,0 +1,90 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
+# SPDX-License-Identifier: MIT
+# A release signed with keys of the test's own: a throwaway GnuPG key, and
+# on Windows a throwaway code-signing certificate in a PKCS#12 file.  The
+# library and the tool are built afresh with them (tests off) and packed;
+# then `gpg --verify SHA256SUMS.asc SHA256SUMS` and `sha256sum -c
+# SHA256SUMS` hold, the bills of materials still match, and on Windows
+# `osslsigncode verify` accepts both binaries, the DLL's PDB still reads
+# its export back to our source, and (where Wine runs) the signed tool
+# runs the sample on the signed DLL.
+# Variables: SOURCE, WORK, GENERATOR, TOOLCHAIN (optional), WINDOWS,
+# GPG, OPENSSL, OSSLSIGNCODE, OBJDUMP, SYMBOLIZER (optional), EMULATOR
+# (optional, words apart by '|': only where Windows programs run), NODE
+# and NPM (optional).
+cmake_policy(VERSION 3.25)
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/gnupg)
+file(CHMOD ${WORK}/gnupg DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+set(ENV{GNUPGHOME} ${WORK}/gnupg)
+
+run(${GPG} --batch --passphrase "" --quick-generate-key "VYKOSTRA test <test@example.org>"
+  ed25519 sign 1d)
+run(${GPG} --batch --with-colons --list-secret-keys)
+string(REGEX MATCH "\nfpr:+([0-9A-F]+):" found "${out}")
+set(key ${CMAKE_MATCH_1})
+
+set(signing -DVYKOSTRA_SIGN_GPG_KEY=${key})
+if(WINDOWS)
+  set(pki ${WORK}/pki)
+  file(MAKE_DIRECTORY ${pki})
+  file(WRITE ${pki}/password "throwaway\n")
+  run(${OPENSSL} req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VYKOSTRA test"
+    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning"
+    -keyout ${pki}/key.pem -out ${pki}/cert.pem)
+  run(${OPENSSL} pkcs12 -export -inkey ${pki}/key.pem -in ${pki}/cert.pem
+    -passout file:${pki}/password -out ${pki}/signing.p12)
+  list(APPEND signing -DVYKOSTRA_SIGN_PKCS12=${pki}/signing.p12
+    -DVYKOSTRA_SIGN_PKCS12_PASSWORD_FILE=${pki}/password)
+endif()
+
+set(toolchain "")
+if(TOOLCHAIN)
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+endif()
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -G ${GENERATOR} ${toolchain}
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF ${signing})
+run(${CMAKE_COMMAND} --build ${WORK}/build)
+run(cpack --config ${WORK}/build/CPackConfig.cmake -B ${WORK}/packages)
+set(packages ${WORK}/packages)
+
+run(${GPG} --batch --verify ${packages}/SHA256SUMS.asc ${packages}/SHA256SUMS)
+run(${CMAKE_COMMAND} -E chdir ${packages} sha256sum -c SHA256SUMS)
+set(PACKAGES ${packages})
+include(${CMAKE_CURRENT_LIST_DIR}/check_sbom.cmake)
+
+if(WINDOWS)
+  file(GLOB zips ${PACKAGES}/*.zip)
+  set(root ${WORK}/unpacked)
+  file(MAKE_DIRECTORY ${root})
+  foreach(zip IN LISTS zips)
+    run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${zip})
+  endforeach()
+  file(GLOB prefix ${root}/*)
+  foreach(binary VYKOSTRA.dll pgrmsg-collapse.exe)
+    run(${OSSLSIGNCODE} verify -CAfile ${pki}/cert.pem -in ${prefix}/bin/${binary})
+    if(NOT out MATCHES "Signature verification: ok")
+      message(FATAL_ERROR "osslsigncode does not verify ${binary}:\n${out}")
+    endif()
+  endforeach()
+  if(SYMBOLIZER)
+    run(${OBJDUMP} -p ${prefix}/bin/VYKOSTRA.dll)
+    string(REGEX MATCH "\nImageBase\t+([0-9a-f]+)" found "${out}")
+    set(base ${CMAKE_MATCH_1})
+    string(REGEX MATCH "\\+base\\[ +1\\] ([0-9a-f]+) Export RVA" found "${out}")
+    math(EXPR address "0x${base} + 0x${CMAKE_MATCH_1}" OUTPUT_FORMAT HEXADECIMAL)
+    run(${SYMBOLIZER} --obj=${prefix}/bin/VYKOSTRA.dll ${address})
+    if(NOT out MATCHES "^VYKPgrMsgCollapse\n[^\n]*[/\\]src[/\\]collapse\\.cpp:[0-9]+")
+      message(FATAL_ERROR "the PDB no longer reads the signed DLL's export:\n${out}")
+    endif()
+  endif()
+  if(EMULATOR)
+    run(${EMULATOR} ${prefix}/bin/pgrmsg-collapse.exe ${SOURCE}/examples/sample.msg
+      ${WORK}/sample.txt)
+    if(NOT out MATCHES "result 0x00000000")
+      message(FATAL_ERROR "the signed tool and DLL gave:\n${out}")
+    endif()
+  endif()
+endif()
