@@ -57,8 +57,17 @@ function(vykostra_shipped target)
     set(map ${PROJECT_BINARY_DIR}/link-maps/$<TARGET_FILE_NAME:${target}>.map)
     if(WIN32)
       # LLD's own map names archive members without their archives; the
-      # one in the form of Microsoft's linker names both.
-      target_link_options(${target} PRIVATE "-Wl,-Xlink=/map:${map}")
+      # one in the form of Microsoft's linker names both.  Named relative
+      # to the folder the linker runs in: the PDB records the linker's
+      # command line, and the DLL the PDB's hash.
+      # (Ninja links in the top build folder, Makefiles in the target's.)
+      set(linker_folder ${CMAKE_CURRENT_BINARY_DIR})
+      if(CMAKE_GENERATOR MATCHES "Ninja")
+        set(linker_folder ${CMAKE_BINARY_DIR})
+      endif()
+      file(RELATIVE_PATH map ${linker_folder} ${PROJECT_BINARY_DIR}/link-maps)
+      target_link_options(${target} PRIVATE
+        "-Wl,-Xlink=/map:${map}/$<TARGET_FILE_NAME:${target}>.map")
     else()
       target_link_options(${target} PRIVATE "-Wl,-Map=${map}")
     endif()
