@@ -91,9 +91,10 @@ if(NOT documents)
   message(FATAL_ERROR "no packages in ${PACKAGES}")
 endif()
 
-# The validator, installed once per build folder from the lock file.
+# The validator, installed from the lock file into the test's own folder
+# (tests that run at once must not share one).
 if(NODE AND NPM)
-  set(checker ${WORK}/../sbom-check)
+  set(checker ${WORK}/sbom-check)
   file(MAKE_DIRECTORY ${checker})
   foreach(file package.json package-lock.json validate.js)
     file(COPY_FILE ${SOURCE}/tests/sbom/${file} ${checker}/${file} ONLY_IF_DIFFERENT)
