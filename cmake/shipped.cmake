@@ -54,7 +54,8 @@ function(vykostra_shipped target)
   if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY)$")
     # The linker's map: which archives and objects went into the binary,
     # read by the packages' bill of materials (packaging/sbom.cmake).
-    set(map ${PROJECT_BINARY_DIR}/link-maps/$<TARGET_FILE_NAME:${target}>.map)
+    set(maps ${PROJECT_BINARY_DIR}/link-maps)
+    set(map_name $<TARGET_FILE_NAME:${target}>.map)
     if(WIN32)
       # LLD's own map names archive members without their archives; the
       # one in the form of Microsoft's linker names both.  Named relative
@@ -65,13 +66,12 @@ function(vykostra_shipped target)
       if(CMAKE_GENERATOR MATCHES "Ninja")
         set(linker_folder ${CMAKE_BINARY_DIR})
       endif()
-      file(RELATIVE_PATH map ${linker_folder} ${PROJECT_BINARY_DIR}/link-maps)
-      target_link_options(${target} PRIVATE
-        "-Wl,-Xlink=/map:${map}/$<TARGET_FILE_NAME:${target}>.map")
+      file(RELATIVE_PATH relative ${linker_folder} ${maps})
+      target_link_options(${target} PRIVATE "-Wl,-Xlink=/map:${relative}/${map_name}")
     else()
-      target_link_options(${target} PRIVATE "-Wl,-Map=${map}")
+      target_link_options(${target} PRIVATE "-Wl,-Map=${maps}/${map_name}")
     endif()
-    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/link-maps)
+    file(MAKE_DIRECTORY ${maps})
   endif()
   if(WIN32 AND type STREQUAL "SHARED_LIBRARY")
     # The PDB beside the DLL, named after it (an empty --pdb=: the linker

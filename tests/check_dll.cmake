@@ -32,7 +32,7 @@ if(NOT functions STREQUAL wanted)
 endif()
 
 # The oldest Windows that loads each: subsystem and operating system
-# version, as the toolchain set them.
+# version, as DLL_VERSION and EXE_VERSION give them.
 function(check_windows_version file dump_variable version)
   foreach(of OSystem Subsystem)
     string(REGEX MATCH "\nMajor${of}Version\t+([0-9]+)\nMinor${of}Version\t+([0-9]+)"

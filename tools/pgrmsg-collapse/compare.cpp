@@ -294,6 +294,5 @@ int Compare(const std::vector<std::string> &operands) {
     }
     std::printf("%zu message%s: %zu same, %zu differ\n", files.size(),
                 files.size() == 1 ? "" : "s", same, files.size() - same);
-    std::fflush(stdout);
     return same == files.size() ? 0 : 1;
 }
