@@ -4,6 +4,7 @@
 # out by running one.  Hosts of one kind differ: some execute 32-bit
 # programs and some do not, and 32-bit Wine needs that too.  The answer lands in
 #   VYKOSTRA_TEST_RUNNER       how: natively, under qemu-i386, under Wine
+#                              (the machine's, or the i386 root's)
 #   VYKOSTRA_TEST_SKIP_REASON  set when Windows programs cannot run here:
 #                              the tests that run one are then reported
 #                              skipped, with this reason
@@ -12,9 +13,38 @@
 set(VYKOSTRA_TEST_RUNNER natively)
 set(VYKOSTRA_TEST_SKIP_REASON "")
 
+# vykostra_runs_probe(PROBE RUNS WHY [EMULATOR...]): RUNS is true if PROBE
+# ran (under the emulator, if given): its word came back, and its exit
+# status; else WHY says what happened instead.
+function(vykostra_runs_probe probe runs why)
+  execute_process(COMMAND ${ARGN} ${probe} RESULT_VARIABLE status
+    OUTPUT_VARIABLE out ERROR_VARIABLE error TIMEOUT 300)
+  if(status STREQUAL "42" AND out MATCHES "vykostra-probe")
+    set(${runs} TRUE PARENT_SCOPE)
+    return()
+  endif()
+  # What it said, less Wine's lines about making the prefix.
+  string(REGEX REPLACE "[^\n]*(configuration (in|directory)|working directory)[^\n]*" ""
+    said "${error}\n${out}")
+  string(STRIP "${said}" said)
+  string(REGEX REPLACE "^.*\n" "" last "${said}")
+  if(status STREQUAL "0")
+    set(last "exit status 0 without running the program")
+  elseif(last STREQUAL "")
+    set(last "exit status ${status}, without a word")
+  else()
+    set(last "exit status ${status}: ${last}")
+  endif()
+  set(${runs} FALSE PARENT_SCOPE)
+  set(${why} "${last}" PARENT_SCOPE)
+endfunction()
+
 if(CMAKE_CROSSCOMPILING AND (BUILD_TESTING OR VYKOSTRA_BENCH))
   set(probe ${PROJECT_BINARY_DIR}/runner-probe${CMAKE_EXECUTABLE_SUFFIX})
-  try_compile(probe_built SOURCE_FROM_CONTENT probe.c "int main(void) { return 0; }\n"
+  # The probe says a word and exits with a status of its own: a Wine that
+  # runs nothing and exits 0 is not taken for one that runs programs.
+  try_compile(probe_built SOURCE_FROM_CONTENT probe.c
+    "#include <stdio.h>\nint main(void) { puts(\"vykostra-probe\"); return 42; }\n"
     COPY_FILE ${probe})
   if(NOT probe_built)
     message(FATAL_ERROR "cannot build a test program for ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}")
@@ -23,36 +53,71 @@ if(CMAKE_CROSSCOMPILING AND (BUILD_TESTING OR VYKOSTRA_BENCH))
   if(WIN32)
     # The tests' Wine prefix is made here, once, by the probe itself.
     file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
-    set(ENV{VYKOSTRA_WINEPREFIX} ${PROJECT_BINARY_DIR}/tests/wineprefix)
-    execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${probe}
-      RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE error TIMEOUT 300)
-    if(status EQUAL 0)
-      set(VYKOSTRA_TEST_RUNNER "under Wine")
-    else()
-      # Wine's last word says why (the first ones are about the prefix).
-      string(STRIP "${error}" error)
-      string(REGEX REPLACE "^.*\n" "" first "${error}")
-      if(first STREQUAL "")
-        set(first "Wine's exit status ${status}, without a word")
+    set(prefix ${PROJECT_BINARY_DIR}/tests/wineprefix)
+    set(ENV{VYKOSTRA_WINEPREFIX} ${prefix})
+    vykostra_runs_probe(${probe} runs why ${CMAKE_CROSSCOMPILING_EMULATOR})
+    # CI names what it could not install (32-bit Wine is an i386 package).
+    if(NOT runs AND DEFINED ENV{VYKOSTRA_I386_UNAVAILABLE} AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(why "$ENV{VYKOSTRA_I386_UNAVAILABLE}")
+    endif()
+    if(runs)
+      set(VYKOSTRA_TEST_RUNNER "under Wine (the machine's)")
+    elseif(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      # The machine's Wine cannot run 32-bit programs: the i386 root's may
+      # (cmake/make-i386-root), where this host executes i386 code itself.
+      # Wine under an emulator does not get as far as making its prefix.
+      set(why "the machine's Wine: ${why}")
+      find_program(VYKOSTRA_ARCH_TEST arch-test)
+      set(root_why "")
+      if(NOT VYKOSTRA_ARCH_TEST)
+        set(root_why "arch-test is not installed (Debian: arch-test), so whether this host executes i386 programs is not known")
+      else()
+        execute_process(COMMAND ${VYKOSTRA_ARCH_TEST} -n i386 RESULT_VARIABLE status
+          OUTPUT_QUIET ERROR_QUIET)
+        if(NOT status EQUAL 0)
+          set(root_why "this host cannot execute i386 programs (arch-test -n i386), and Wine is not run under an emulator")
+        endif()
       endif()
-      # CI names what it could not install (32-bit Wine is an i386 package).
-      if(DEFINED ENV{VYKOSTRA_I386_UNAVAILABLE} AND CMAKE_SIZEOF_VOID_P EQUAL 4)
-        set(first "$ENV{VYKOSTRA_I386_UNAVAILABLE}")
+      if(NOT root_why)
+        execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/make-i386-root --where
+          RESULT_VARIABLE status OUTPUT_VARIABLE root OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(NOT status EQUAL 0)
+          set(root_why "no complete root at ${root}: make it with cmake/make-i386-root")
+          if(DEFINED ENV{VYKOSTRA_I386_ROOT_UNAVAILABLE})
+            set(root_why "$ENV{VYKOSTRA_I386_ROOT_UNAVAILABLE}")
+          endif()
+        endif()
       endif()
+      if(NOT root_why)
+        # A prefix that the machine's Wine began is not the root's Wine's.
+        file(REMOVE_RECURSE ${prefix})
+        list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 wine_run)
+        set(in_root ${wine_run} --root ${root} --bind ${PROJECT_SOURCE_DIR}
+          --bind ${PROJECT_BINARY_DIR} wine)
+        vykostra_runs_probe(${probe} runs root_why ${in_root})
+        if(runs)
+          set(CMAKE_CROSSCOMPILING_EMULATOR ${in_root})
+          set(VYKOSTRA_TEST_RUNNER "under Wine (the i386 root's, ${root})")
+        endif()
+      endif()
+      if(NOT runs)
+        set(why "${why}; the i386 root: ${root_why}")
+      endif()
+    endif()
+    if(NOT runs)
       set(VYKOSTRA_TEST_RUNNER "not at all (Wine cannot start them)")
       set(VYKOSTRA_TEST_SKIP_REASON
-        "Wine cannot start ${CMAKE_SYSTEM_PROCESSOR} Windows programs on this host (${first})")
+        "Wine cannot start ${CMAKE_SYSTEM_PROCESSOR} Windows programs on this host (${why})")
       message(STATUS "Skipping the tests that run Windows programs: ${VYKOSTRA_TEST_SKIP_REASON}")
     endif()
   elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    execute_process(COMMAND ${probe} RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
-    if(NOT status EQUAL 0)
+    vykostra_runs_probe(${probe} runs why)
+    if(NOT runs)
       find_program(VYKOSTRA_QEMU qemu-i386)
       if(VYKOSTRA_QEMU)
-        execute_process(COMMAND ${VYKOSTRA_QEMU} ${probe} RESULT_VARIABLE status
-          OUTPUT_QUIET ERROR_QUIET)
+        vykostra_runs_probe(${probe} runs why ${VYKOSTRA_QEMU})
       endif()
-      if(NOT VYKOSTRA_QEMU OR NOT status EQUAL 0)
+      if(NOT runs)
         message(FATAL_ERROR "This host cannot run ${CMAKE_SYSTEM_PROCESSOR} programs: "
           "install qemu-i386 (Debian package qemu-user) to run the tests under emulation")
       endif()
