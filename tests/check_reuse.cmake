@@ -3,8 +3,9 @@
 # `reuse lint` on the sources alone, copied into WORK/sources: the files
 # git lists (tracked, and new ones it does not ignore) where git answers
 # for SOURCE; elsewhere (a source archive, a clone git refuses as owned by
-# another user, or GIT empty) every file of SOURCE but those of .git and
-# of build folders (any folder with a CMakeCache.txt).  `reuse` tells
+# another user, or GIT empty) every file of SOURCE but those of .git, of
+# build folders (any folder with a CMakeCache.txt) and those the simple
+# patterns of SOURCE/.gitignore name (build/: CI's logs too).  `reuse` tells
 # sources from build output only through git, so it is never pointed at
 # SOURCE itself.
 # Variables: REUSE, SOURCE, WORK, GIT (optional).
@@ -43,8 +44,34 @@ if(NOT files)
     string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" folder "${folder}")
     string(APPEND excluded "|^${folder}/")
   endforeach()
+  # .gitignore's patterns without '!', '[' or '**': a trailing '/' for a
+  # folder, a '/' before the end anchors the pattern at SOURCE.
+  set(patterns "")
+  if(EXISTS ${SOURCE}/.gitignore)
+    file(STRINGS ${SOURCE}/.gitignore patterns REGEX "^[^#!]")
+  endif()
+  foreach(pattern IN LISTS patterns)
+    string(STRIP "${pattern}" pattern)
+    if(pattern STREQUAL "" OR pattern MATCHES "[[]" OR pattern MATCHES "[*][*]")
+      continue()
+    endif()
+    set(end "(/|$)")
+    if(pattern MATCHES "/$")
+      set(end "/")
+      string(REGEX REPLACE "/$" "" pattern "${pattern}")
+    endif()
+    set(start "^(.*/)?")
+    if(pattern MATCHES "/")
+      set(start "^")
+      string(REGEX REPLACE "^/" "" pattern "${pattern}")
+    endif()
+    string(REGEX REPLACE "([+.()^$|])" "\\\\\\1" pattern "${pattern}")
+    string(REPLACE "*" "[^/]*" pattern "${pattern}")
+    string(REPLACE "?" "[^/]" pattern "${pattern}")
+    string(APPEND excluded "|${start}${pattern}${end}")
+  endforeach()
   list(FILTER files EXCLUDE REGEX "${excluded}")
-  string(APPEND how ": every file of the tree but .git and build folders")
+  string(APPEND how ": every file of the tree but .git, build folders and what .gitignore names")
 endif()
 message(STATUS "reuse lint on a copy of ${SOURCE}: ${how}")
 
