@@ -9,17 +9,46 @@
 # its export back to our source, and (where Wine runs) the signed tool
 # runs the sample on the signed DLL.
 # Variables: SOURCE, WORK, GENERATOR, TOOLCHAIN (optional), WINDOWS,
-# GPG, OPENSSL, OSSLSIGNCODE, OBJDUMP, SYMBOLIZER (optional), EMULATOR
-# (optional, words apart by '|': only where Windows programs run), NODE
-# and NPM (optional).
+# GPG, GPGCONF, OPENSSL and OSSLSIGNCODE (Windows only), OBJDUMP,
+# SYMBOLIZER (optional), EMULATOR (optional, words apart by '|': only
+# where Windows programs run), NODE and NPM (optional).
 cmake_policy(VERSION 3.25)
+set(variables SOURCE WORK GENERATOR TOOLCHAIN WINDOWS GPG GPGCONF OPENSSL OSSLSIGNCODE OBJDUMP
+  SYMBOLIZER EMULATOR NODE NPM)
+
+# The GnuPG home is a folder of its own under /tmp, whatever the build
+# folder's path: where /run/user/UID is missing, gpg-agent makes its
+# sockets in the home, and a socket's path must fit in 108 bytes.  The
+# check runs in a cmake of its own, so that however it ends, the agent
+# (and any other daemon of that home) is stopped and the home removed.
+if(NOT DEFINED GNUPGHOME)
+  execute_process(COMMAND mktemp -d /tmp/vykostra-gnupg.XXXXXX
+    OUTPUT_VARIABLE home OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR NOT IS_DIRECTORY "${home}")
+    message(FATAL_ERROR "cannot make a GnuPG home in /tmp (mktemp -d: ${status})")
+  endif()
+  set(defines "")
+  foreach(variable IN LISTS variables)
+    list(APPEND defines "-D${variable}=${${variable}}")
+  endforeach()
+  execute_process(COMMAND ${CMAKE_COMMAND} ${defines} -DGNUPGHOME=${home}
+    -P ${CMAKE_CURRENT_LIST_FILE} RESULT_VARIABLE status)
+  execute_process(COMMAND ${GPGCONF} --homedir ${home} --kill all)
+  execute_process(COMMAND ${GPGCONF} --homedir ${home} --remove-socketdir
+    OUTPUT_QUIET ERROR_QUIET)
+  file(REMOVE_RECURSE ${home})
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the signed release failed its check (${status}), as printed above")
+  endif()
+  return()
+endif()
+
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/check_pdb.cmake)
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/gnupg)
-file(CHMOD ${WORK}/gnupg DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-set(ENV{GNUPGHOME} ${WORK}/gnupg)
+file(MAKE_DIRECTORY ${WORK})
+set(ENV{GNUPGHOME} ${GNUPGHOME})
 
 run(${GPG} --batch --passphrase "" --quick-generate-key "VYKOSTRA test <test@example.org>"
   ed25519 sign 1d)

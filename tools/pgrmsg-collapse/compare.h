@@ -14,8 +14,9 @@
 // diagnostic lines and every item's text after the call.  Prints one line
 // per message, a line per difference under it, and a closing count.
 // Returns the exit status: 0 all the same, 1 some differ, 2 a usage or
-// description error, 3 a library that cannot be loaded or breaks its
-// contract.
+// description error, or a call's standard error that cannot be caught
+// (then after the messages already reported, without the count), 3 a
+// library that cannot be loaded or breaks its contract.
 int Compare(const std::vector<std::string> &operands);
 
 #endif

@@ -35,7 +35,9 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 result 0; 1 PGRMSG_ERR_OPEN; 2 usage or description error;\n"
     "3 the library could not be loaded or broke its contract; 4 the report\n"
-    "could not be written to standard output in full (in every mode).\n"
+    "could not be written to standard output in full (in every mode): a write\n"
+    "failed, standard output was closed at start, or its reader left early\n"
+    "(as | head can; SIGPIPE does not end the program), with a message.\n"
     "\n"
     "--compare runs two builds of the library, LIBRARY-A and LIBRARY-B, on each\n"
     "message (a folder stands for its .msg files), each on a message built\n"
@@ -45,9 +47,11 @@ const char kHelp[] =
     "(result, file, diagnostics or text, with where), and a closing count.  Exit\n"
     "status: 0 all the same, 1 some differ, 2 usage or description error (a\n"
     "folder without .msg files among them) or no folder for the calls' files\n"
-    "in the temporary folder, 3 a library could not be loaded or broke its\n"
-    "contract, 4 the report was lost.  Before replacing the\n"
-    "library that hosts load, check the new one against it on your messages:\n"
+    "in the temporary folder, before any call; also 2 if a call's standard\n"
+    "error cannot be caught there, the report then ending without its count;\n"
+    "3 a library could not be loaded or broke its contract, 4 the report was\n"
+    "lost.  Before replacing the library that hosts load, check the new one\n"
+    "against it on your messages:\n"
     "  pgrmsg-collapse --compare /usr/lib/x86_64-linux-gnu/libVYKOSTRA.so.1 \\\n"
     "      new/libVYKOSTRA.so.1 messages/\n"
     "\n"
@@ -153,10 +157,10 @@ int Run(int argc, char **argv) {
     }
     std::printf("result %s (%zu item%s passed in)\n", ResultText(result).c_str(), specs.size(),
                 specs.size() == 1 ? "" : "s");
-    std::fflush(stdout);  // before a breach's message
 
     const std::string breach = ContractBreach(message);
     if (!breach.empty()) {
+        std::fflush(stdout);  // the report before the breach's message
         std::fprintf(stderr, "pgrmsg-collapse: %s\n", breach.c_str());
         return 3;
     }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #include "stderr_capture.h"
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 
@@ -17,10 +18,12 @@ int OpenFile(const char *path) {
                  _S_IREAD | _S_IWRITE);
 }
 bool IsOpen(int fd) { return _get_osfhandle(fd) != -1; }
-int OpenNull() { return _open("NUL", _O_RDWR | _O_BINARY); }
+int OpenNull(bool writable) { return _open("NUL", (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY); }
 int Duplicate(int fd) { return _dup(fd); }
 int DuplicateTo(int fd, int to) { return _dup2(fd, to); }
 void Close(int fd) { _close(fd); }
+// A write to a pipe whose reader has gone fails there; no signal is raised.
+void LetBrokenPipesFail() {}
 } // namespace
 #else
 #include <unistd.h>
@@ -29,18 +32,22 @@ int OpenFile(const char *path) {
     return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 }
 bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
-int OpenNull() { return open("/dev/null", O_RDWR); }
+int OpenNull(bool writable) { return open("/dev/null", writable ? O_RDWR : O_RDONLY); }
 int Duplicate(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 3); }
 int DuplicateTo(int fd, int to) { return dup2(fd, to); }
 void Close(int fd) { close(fd); }
+void LetBrokenPipesFail() { std::signal(SIGPIPE, SIG_IGN); }
 } // namespace
 #endif
 
 void OpenClosedStandardStreams() {
     // Each open takes the lowest free descriptor: the closed one itself.
+    // Standard output is opened read-only: the report's writes fail there
+    // as on the closed descriptor, and the last flush says so.
     for (int fd = 0; fd <= 2; ++fd)
-        if (!IsOpen(fd) && OpenNull() != fd)
-            return;
+        if (!IsOpen(fd) && OpenNull(fd != 1) != fd)
+            break;
+    LetBrokenPipesFail();
 }
 
 bool BeginStderrCapture(const std::string &path, StderrCapture &capture) {

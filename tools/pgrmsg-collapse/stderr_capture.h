@@ -11,7 +11,10 @@
 
 // Descriptors 0, 1 and 2 that the tool was started without are opened on
 // the null device, so that no file it opens later (a capture, a message)
-// becomes one of them.  First thing in main.
+// becomes one of them; 1 read-only, so that a report written there is
+// lost as it would be on the closed descriptor, and says so.  A reader
+// of standard output that leaves early fails the report's writes (EPIPE)
+// rather than killing the tool with SIGPIPE.  First thing in main.
 void OpenClosedStandardStreams();
 
 struct StderrCapture {
