@@ -11,7 +11,7 @@
 # Variables: SOURCE, WORK, GENERATOR, TOOLCHAIN (optional), WINDOWS,
 # GPG, OPENSSL, OSSLSIGNCODE, OBJDUMP, SYMBOLIZER (optional), EMULATOR
 # (optional, words apart by '|': only where Windows programs run), NODE
-# and NPM (optional).
+# and VALIDATOR (optional).
 cmake_policy(VERSION 3.25)
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
@@ -54,6 +54,7 @@ set(packages ${WORK}/packages)
 run(${GPG} --batch --verify ${packages}/SHA256SUMS.asc ${packages}/SHA256SUMS)
 run(${CMAKE_COMMAND} -E chdir ${packages} sha256sum -c SHA256SUMS)
 set(PACKAGES ${packages})
+set(CPACK_CONFIG ${WORK}/build/CPackConfig.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/check_sbom.cmake)
 
 if(WINDOWS)
