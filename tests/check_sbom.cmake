@@ -207,30 +207,30 @@ foreach(package IN LISTS packages)
         list(APPEND parts ${part_name})
         string(JSON version ERROR_VARIABLE missing GET "${part}" version)
         string(JSON purl ERROR_VARIABLE missing_purl GET "${part}" purl)
+        # The version is the Debian package's its URL names, as dpkg gives
+        # it.  Without dpkg make-sbom.cmake could not ask, and warned.
         if(missing OR missing_purl)
-          message(FATAL_ERROR "${name}.cdx.json: ${part_name} in ${file} has no version or "
-            "package URL")
-        endif()
-        # The version is the Debian package's its URL names.
-        if(NOT purl MATCHES "^pkg:deb/debian/([^@]+)@([^?]+)\\?arch=")
+          if(DPKG_QUERY)
+            message(FATAL_ERROR "${name}.cdx.json: ${part_name} in ${file} has no version "
+              "or package URL")
+          endif()
+        elseif(NOT purl MATCHES "^pkg:deb/debian/([^@]+)@([^?]+)\\?arch=")
           message(FATAL_ERROR "${name}.cdx.json: ${part_name} in ${file}: ${purl} is no "
             "Debian package URL")
-        endif()
-        set(deb ${CMAKE_MATCH_1})
-        set(purl_version ${CMAKE_MATCH_2})
-        string(REPLACE "%2B" "+" deb "${deb}")
-        string(REPLACE "%2B" "+" purl_version "${purl_version}")
-        string(REPLACE "%3A" ":" purl_version "${purl_version}")
-        if(NOT purl_version STREQUAL version)
-          message(FATAL_ERROR "${name}.cdx.json: ${part_name} in ${file} has the version "
-            "${version}, its package URL ${purl_version}")
-        endif()
-        if(DPKG_QUERY)
-          execute_process(COMMAND ${DPKG_QUERY} -W "-f=\${Version}" ${deb}
-            OUTPUT_VARIABLE installed ERROR_QUIET)
-          if(NOT installed STREQUAL version)
+        else()
+          set(deb ${CMAKE_MATCH_1})
+          set(purl_version ${CMAKE_MATCH_2})
+          string(REPLACE "%2B" "+" deb "${deb}")
+          string(REPLACE "%2B" "+" purl_version "${purl_version}")
+          string(REPLACE "%3A" ":" purl_version "${purl_version}")
+          set(installed "${version}")
+          if(DPKG_QUERY)
+            execute_process(COMMAND ${DPKG_QUERY} -W "-f=\${Version}" ${deb}
+              OUTPUT_VARIABLE installed ERROR_QUIET)
+          endif()
+          if(NOT purl_version STREQUAL version OR NOT installed STREQUAL version)
             message(FATAL_ERROR "${name}.cdx.json: ${part_name} in ${file} has the version "
-              "${version}, where ${deb} is ${installed}")
+              "${version}, its package URL ${purl_version}, dpkg's ${deb} ${installed}")
           endif()
         endif()
         string(JSON licence ERROR_VARIABLE missing GET "${part}" licenses 0 expression)
