@@ -1,51 +1,50 @@
 # SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
 # SPDX-License-Identifier: MIT
-# What the toolchain says of the code it links into our binaries, asked
-# here, at configure time, for the bill of materials that
-# packaging/make-sbom.cmake writes beside each package: each component's
-# version as the toolchain reports it, and its licence.  Which components
-# went into which binary the linker's maps say (cmake/shipped.cmake).
-set(sbom_gcc_version "")
-set(sbom_runtime_version "")
+# What packaging/make-sbom.cmake needs to know, beside the linker's maps
+# (cmake/shipped.cmake), to say what is linked into our binaries: the
+# licence of each component the toolchain links in, where the linker
+# looked for the archives it names, and the tools that read binaries and
+# ask dpkg which package (and so which version) a linked file came from.
+
+# COMPONENT|LICENCE (an SPDX expression), as the Debian copyright files of
+# the packages that ship them say (/usr/share/doc/PACKAGE/copyright):
+#   libgcc, libstdc++  gcc-12-base, gcc-mingw-w64-base: GCC's runtime
+#                      libraries, GPL 3 or later with the GCC Runtime
+#                      Library Exception 3.1
+#   glibc              libc6-dev: LGPL 2.1 or later
+#   mingw-w64-crt      mingw-w64-*-dev: ZPL 2.1, its start-up code and
+#                      headers in the public domain
+#   winpthreads        mingw-w64-*-dev: expat (MIT), its pthread.h under a
+#                      3-clause BSD licence
+set(CPACK_VYKOSTRA_SBOM_COMPONENTS
+  "libgcc|GPL-3.0-or-later WITH GCC-exception-3.1"
+  "libstdc++|GPL-3.0-or-later WITH GCC-exception-3.1"
+  "glibc|LGPL-2.1-or-later"
+  "mingw-w64-crt|ZPL-2.1 AND LicenseRef-mingw-w64-public-domain"
+  "winpthreads|MIT AND BSD-3-Clause")
+
+# LLD's map in the form of Microsoft's linker names archives without their
+# folders: the folders are the linker's search path, in its order, as the
+# compiler driver gives it to the linker.
+set(CPACK_VYKOSTRA_LINK_DIRS "")
 if(WIN32)
-  # clang compiles; GCC's C++ library and libgcc come from mingw-w64's
-  # GCC, whose runtime (and winpthreads) is mingw-w64's.
-  find_program(VYKOSTRA_MINGW_GCC NAMES ${triple}-gcc-posix ${triple}-gcc)
-  if(VYKOSTRA_MINGW_GCC)
-    execute_process(COMMAND ${VYKOSTRA_MINGW_GCC} -dumpfullversion
-      OUTPUT_VARIABLE sbom_gcc_version OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  set(probe ${PROJECT_BINARY_DIR}/CMakeFiles/sbom-probe.o)
+  file(TOUCH ${probe})
+  separate_arguments(link_flags UNIX_COMMAND "${CMAKE_EXE_LINKER_FLAGS}")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} --target=${CMAKE_CXX_COMPILER_TARGET}
+      --sysroot=${CMAKE_SYSROOT} ${link_flags} -static "-###" -o sbom-probe.exe ${probe}
+    OUTPUT_VARIABLE driver ERROR_VARIABLE driver RESULT_VARIABLE status)
+  string(REGEX MATCHALL "\"-L[^\"]+\"" dirs "${driver}")
+  list(TRANSFORM dirs REPLACE "^\"-L(.*)\"$" "\\1")
+  if(NOT status EQUAL 0 OR NOT dirs)
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not say where the linker looks for "
+      "archives, which the packages' bills of materials name:\n${driver}")
   endif()
-  file(STRINGS ${CMAKE_SYSROOT}/include/_mingw_mac.h mingw_version
-    REGEX "^#define __MINGW64_VERSION_(MAJOR|MINOR|BUGFIX) [0-9]+")
-  string(REGEX REPLACE "[^;]* ([0-9]+)" "\\1" mingw_version "${mingw_version}")
-  list(JOIN mingw_version "." sbom_runtime_version)
-else()
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpfullversion
-    OUTPUT_VARIABLE sbom_gcc_version OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    set(sbom_gcc_version "")  # clang links the system's GCC libraries
-  endif()
-  separate_arguments(c_flags UNIX_COMMAND "${CMAKE_C_FLAGS}")
-  execute_process(COMMAND ${CMAKE_C_COMPILER} ${c_flags} -dM -E -include features.h -x c /dev/null
-    OUTPUT_VARIABLE macros ERROR_QUIET)
-  if(macros MATCHES "#define __GLIBC__ ([0-9]+)" )
-    set(major ${CMAKE_MATCH_1})
-    string(REGEX MATCH "#define __GLIBC_MINOR__ ([0-9]+)" found "${macros}")
-    set(sbom_runtime_version ${major}.${CMAKE_MATCH_1})
-  endif()
+  set(CPACK_VYKOSTRA_LINK_DIRS ${dirs})
 endif()
 
-# COMPONENT|VERSION|LICENCE (an SPDX expression); read by make-sbom.cmake.
-set(CPACK_VYKOSTRA_SBOM_COMPONENTS
-  "libgcc|${sbom_gcc_version}|GPL-3.0-or-later WITH GCC-exception-3.1"
-  "libstdc++|${sbom_gcc_version}|GPL-3.0-or-later WITH GCC-exception-3.1")
-if(WIN32)
-  list(APPEND CPACK_VYKOSTRA_SBOM_COMPONENTS
-    "mingw-w64-crt|${sbom_runtime_version}|ZPL-2.1"
-    "winpthreads|${sbom_runtime_version}|MIT")
-else()
-  list(APPEND CPACK_VYKOSTRA_SBOM_COMPONENTS "glibc|${sbom_runtime_version}|LGPL-2.1-or-later")
-endif()
+find_program(VYKOSTRA_DPKG_QUERY dpkg-query)
+set(CPACK_VYKOSTRA_DPKG_QUERY ${VYKOSTRA_DPKG_QUERY})
 set(CPACK_VYKOSTRA_SBOM_WINDOWS ${WIN32})
 set(CPACK_VYKOSTRA_LINK_MAPS ${PROJECT_BINARY_DIR}/link-maps)
 set(CPACK_VYKOSTRA_OBJDUMP ${CMAKE_OBJDUMP})

@@ -13,8 +13,8 @@
 # on the Debian packages), GDB (optional: reads the installed binaries back
 # to source lines through the debug packages), SYMBOLIZER and OBJDUMP
 # (optional: the same for the Windows DLL through its PDB), DEPENDS (OFF:
-# the packages' Depends are not checked), NODE and NPM (optional: the bills
-# of materials are validated, check_sbom.cmake).
+# the packages' Depends are not checked), NODE and VALIDATOR (optional: the
+# bills of materials are validated, check_sbom.cmake).
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
@@ -231,6 +231,7 @@ foreach(kind IN LISTS expected)
 endforeach()
 run(${CMAKE_COMMAND} -E chdir ${WORK}/packages sha256sum -c SHA256SUMS)
 set(PACKAGES ${WORK}/packages)
+set(CPACK_CONFIG ${BUILD}/CPackConfig.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/check_sbom.cmake)
 
 # A subproject: the library, and nothing else built.

@@ -11,10 +11,10 @@
 # Variables: SOURCE, WORK, GENERATOR, TOOLCHAIN (optional), WINDOWS,
 # GPG, GPGCONF, OPENSSL and OSSLSIGNCODE (Windows only), OBJDUMP,
 # SYMBOLIZER (optional), EMULATOR (optional, words apart by '|': only
-# where Windows programs run), NODE and NPM (optional).
+# where Windows programs run), NODE and VALIDATOR (optional).
 cmake_policy(VERSION 3.25)
 set(variables SOURCE WORK GENERATOR TOOLCHAIN WINDOWS GPG GPGCONF OPENSSL OSSLSIGNCODE OBJDUMP
-  SYMBOLIZER EMULATOR NODE NPM)
+  SYMBOLIZER EMULATOR NODE VALIDATOR)
 
 # The GnuPG home is a folder of its own under /tmp, whatever the build
 # folder's path: where /run/user/UID is missing, gpg-agent makes its
@@ -83,6 +83,7 @@ set(packages ${WORK}/packages)
 run(${GPG} --batch --verify ${packages}/SHA256SUMS.asc ${packages}/SHA256SUMS)
 run(${CMAKE_COMMAND} -E chdir ${packages} sha256sum -c SHA256SUMS)
 set(PACKAGES ${packages})
+set(CPACK_CONFIG ${WORK}/build/CPackConfig.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/check_sbom.cmake)
 
 if(WINDOWS)
