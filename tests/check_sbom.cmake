@@ -77,7 +77,7 @@ foreach(package IN LISTS packages)
   # What each kind of package's binaries must name, at least.
   set(wanted "")
   if(name MATCHES "\\.zip$" AND NOT name MATCHES "-symbols\\.zip$")
-    set(wanted static:libstdc++ static:winpthreads static:mingw-w64-crt loads:msvcrt.dll)
+    set(wanted static:libstdc++ static:mingw-w64-crt loads:msvcrt.dll)
   elseif(name MATCHES "^(libvykostra1|pgrmsg-collapse)_" OR name MATCHES "\\.tar\\.gz$")
     set(wanted static:glibc loads:libc.so.6)
   endif()
