@@ -56,6 +56,13 @@ foreach(model posix win32)
       "install g++-mingw-w64-${package_arch}-${model}")
   endif()
 endforeach()
+# One GCC's: a win32-model target takes only the configuration headers
+# from its own folder.
+string(REGEX REPLACE "-posix$" "-win32" gcc ${VYKOSTRA_MINGW_GCC_posix})
+if(NOT gcc STREQUAL VYKOSTRA_MINGW_GCC_win32)
+  message(FATAL_ERROR "GCC's thread models come from two versions: "
+    "${VYKOSTRA_MINGW_GCC_posix} and ${VYKOSTRA_MINGW_GCC_win32}")
+endif()
 set(gcc ${VYKOSTRA_MINGW_GCC_posix})
 set(CMAKE_CXX_FLAGS_INIT
   "-isystem ${gcc}/include/c++ -isystem ${gcc}/include/c++/${triple}")
