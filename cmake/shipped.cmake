@@ -19,6 +19,9 @@
 #     keeps its build ID.
 #   - A map of each linked binary's inputs in link-maps/, for the
 #     packages' bill of materials.
+#   - On Windows, a program runs where the DLL does: linked with GCC's C++
+#     library in its win32 thread model (no winpthreads, which needs Vista)
+#     and compiled for it (mingw-w64.cmake), declaring the DLL's Windows.
 #   - On Windows, the DLL's debug information in a PDB beside it, as
 #     Windows' debuggers read it (CodeView, written by lld), installed by
 #     the component `debug` too.  The DLL names the PDB by file name only
@@ -73,6 +76,19 @@ function(vykostra_shipped target)
       target_link_options(${target} PRIVATE "-Wl,-Map=${maps}/${map_name}")
     endif()
     file(MAKE_DIRECTORY ${maps})
+  endif()
+  if(WIN32 AND type STREQUAL "EXECUTABLE")
+    # The win32 model's configuration headers ahead of the POSIX model's
+    # (a target's include folders come before the compiler flags), and its
+    # archives ahead of those the compiler's driver names: LLD takes each
+    # symbol from the first archive that defines it, so the POSIX model's
+    # (and winpthreads) give nothing.
+    set(model ${VYKOSTRA_MINGW_GCC_win32})
+    target_include_directories(${target} SYSTEM BEFORE PRIVATE
+      ${model}/include/c++/${CMAKE_CXX_COMPILER_TARGET})
+    target_link_libraries(${target} PRIVATE
+      ${model}/libstdc++.a ${model}/libgcc_eh.a ${model}/libgcc.a)
+    target_link_options(${target} PRIVATE ${VYKOSTRA_WINDOWS_DLL_VERSION_FLAGS})
   endif()
   if(WIN32 AND type STREQUAL "SHARED_LIBRARY")
     # The PDB beside the DLL, named after it (an empty --pdb=: the linker

@@ -7,8 +7,10 @@
 # version resource.  Its debug directory names its PDB by file name alone,
 # and the PDB beside it has the GUID and age it names (read with PDBUTIL,
 # if given).  It and the tool TOOL declare the oldest Windows they run on
-# as DLL_VERSION and EXE_VERSION say.  Variables: OBJDUMP, LIBRARY, TOOL,
-# VERSION, DLL_VERSION, EXE_VERSION, X86, PDBUTIL.
+# as DLL_VERSION and EXE_VERSION say, and the tool imports nothing that
+# Windows lacks (read with COMPILER, for TARGET with SYSROOT, in WORK).
+# Variables: OBJDUMP, LIBRARY, TOOL, VERSION, DLL_VERSION, EXE_VERSION,
+# X86, PDBUTIL, COMPILER, TARGET, SYSROOT, WORK.
 execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -49,6 +51,70 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${TOOL}")
 endif()
 check_windows_version(${TOOL} tool_dump ${EXE_VERSION})
+
+# The tool imports from kernel32.dll and msvcrt.dll alone, and from them
+# only functions that mingw-w64's headers declare for the Windows it
+# declares (_WIN32_WINNT 0x0501 for 5.1) and for msvcrt.dll 7.0, that
+# Windows' runtime: the headers keep what came later behind
+# `_WIN32_WINNT >= 0x0600` and `__MSVCRT_VERSION__ >= 0x800` (Vista's
+# GetTickCount64, which winpthreads calls, among them).  A reference to
+# each is compiled with those settings.  The runtime's start-up code and
+# its stream locks call what no header declares: the functions below,
+# all in msvcrt.dll since Windows 2000.
+set(undeclared_runtime __getmainargs __initenv __p__commode __set_app_type _amsg_exit
+  _commode _initterm _lock _unlock)
+string(REGEX MATCHALL "DLL Name: [^\n]+\n[^\n]*(\n\t[0-9a-f]+\t +[0-9]+  [A-Za-z_0-9]+)+"
+  blocks "${tool_dump}")
+set(functions "")
+foreach(block IN LISTS blocks)
+  string(REGEX MATCH "^DLL Name: ([^\n]+)" found "${block}")
+  string(TOLOWER "${CMAKE_MATCH_1}" dll)
+  if(NOT dll MATCHES "^(kernel32|msvcrt)\\.dll$")
+    message(FATAL_ERROR "${TOOL} imports from ${CMAKE_MATCH_1}")
+  endif()
+  string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+  [A-Za-z_0-9]+" names "${block}")
+  list(TRANSFORM names REPLACE "^.* " "")
+  list(APPEND functions ${names})
+endforeach()
+list(REMOVE_DUPLICATES functions)
+if(NOT functions MATCHES "GetModuleHandle" OR NOT functions MATCHES "fwrite")
+  message(FATAL_ERROR "no imports read from ${TOOL}:\n${tool_dump}")
+endif()
+set(source "")
+foreach(header windows.h stdio.h stdlib.h string.h wchar.h wctype.h ctype.h locale.h io.h
+    direct.h fcntl.h sys/stat.h sys/utime.h time.h process.h signal.h setjmp.h math.h
+    malloc.h errno.h excpt.h)
+  string(APPEND source "#include <${header}>\n")
+endforeach()
+string(APPEND source "void imported(void) {\n")
+foreach(function IN LISTS functions)
+  # (A header may give a variable as a macro, as __mb_cur_max.)
+  string(APPEND source "#ifndef ${function}\n  (void)&${function};\n#endif\n")
+endforeach()
+string(APPEND source "}\n")
+file(MAKE_DIRECTORY ${WORK})
+file(WRITE ${WORK}/imported.c "${source}")
+string(REPLACE "." ";" version ${EXE_VERSION})
+list(GET version 0 major)
+list(GET version 1 minor)
+math(EXPR winnt "${major} * 256 + ${minor}" OUTPUT_FORMAT HEXADECIMAL)
+execute_process(COMMAND ${COMPILER} --target=${TARGET} --sysroot=${SYSROOT} -fsyntax-only
+    -ferror-limit=0 -w -D_WIN32_WINNT=${winnt} -D__MSVCRT_VERSION__=0x700 ${WORK}/imported.c
+  ERROR_VARIABLE errors OUTPUT_VARIABLE errors)
+string(REPLACE ";" "," errors "${errors}")  # "did you mean" after a semicolon
+string(REGEX MATCHALL "undeclared identifier '[A-Za-z_0-9]+'" undeclared "${errors}")
+list(TRANSFORM undeclared REPLACE "^.*'(.*)'$" "\\1")
+list(REMOVE_DUPLICATES undeclared)
+list(REMOVE_ITEM undeclared ${undeclared_runtime})
+if(undeclared)
+  message(FATAL_ERROR "${TOOL} imports what Windows ${EXE_VERSION} lacks "
+    "(not declared for _WIN32_WINNT ${winnt}): ${undeclared}")
+endif()
+string(REGEX MATCHALL "error: [^\n]+" other "${errors}")
+list(FILTER other EXCLUDE REGEX "undeclared identifier")
+if(other)
+  message(FATAL_ERROR "the imports could not be checked:\n${errors}")
+endif()
 
 if(NOT dump MATCHES "Export Address Table -- Ordinal Base 1\n\t\\[ +0\\] \\+base\\[ +1\\] [0-9a-f]+ Export RVA\n\n")
   message(FATAL_ERROR "expected one export, at ordinal 1:\n${dump}")

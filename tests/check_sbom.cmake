@@ -23,8 +23,8 @@ cmake_policy(PUSH)
 cmake_policy(VERSION 3.25)
 
 # PACKAGE BINARY (regular expressions) LINKED-IN LOADED (lists apart by
-# ','): every binary a package ships has its row.  The threading model of
-# mingw-w64's GCC decides whether winpthreads is linked in: not named here.
+# ','): every binary a package ships has its row, naming what must be
+# there at least.
 set(binaries
   "\\.zip$ /bin/VYKOSTRA\\.dll$ mingw-w64-crt msvcrt.dll"
   "\\.zip$ /bin/pgrmsg-collapse\\.exe$ libgcc,libstdc++,mingw-w64-crt KERNEL32.dll,msvcrt.dll"

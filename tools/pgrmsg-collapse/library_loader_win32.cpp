@@ -4,6 +4,14 @@
 
 #include <windows.h>
 
+// The tool is linked with GCC's C++ library in its win32 thread model, the
+// one without threads, which runs on Windows XP (cmake/shipped.cmake); its
+// objects must be compiled against that model's headers, not the POSIX
+// model's that the tests use.
+#if defined(__GLIBCXX__) && defined(_GLIBCXX_HAS_GTHREADS)
+#error "compiled against a C++ library with threads: not the one the tool links"
+#endif
+
 namespace {
 const char kLibraryName[] = "VYKOSTRA.dll";
 }
