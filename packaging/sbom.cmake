@@ -8,9 +8,10 @@
 
 # COMPONENT|LICENCE (an SPDX expression), as the Debian copyright files of
 # the packages that ship them say (/usr/share/doc/PACKAGE/copyright):
-#   libgcc, libstdc++  gcc-12-base, gcc-mingw-w64-base: GCC's runtime
-#                      libraries, GPL 3 or later with the GCC Runtime
-#                      Library Exception 3.1
+#   libgcc, libstdc++, gcc-12-base, gcc-mingw-w64-base: GCC's runtime
+#   libgcov            libraries (libgcov: in a build with gcov counters),
+#                      GPL 3 or later with the GCC Runtime Library
+#                      Exception 3.1
 #   glibc              libc6-dev: LGPL 2.1 or later
 #   mingw-w64-crt      mingw-w64-*-dev: ZPL 2.1, its start-up code and
 #                      headers in the public domain
@@ -19,6 +20,7 @@
 set(CPACK_VYKOSTRA_SBOM_COMPONENTS
   "libgcc|GPL-3.0-or-later WITH GCC-exception-3.1"
   "libstdc++|GPL-3.0-or-later WITH GCC-exception-3.1"
+  "libgcov|GPL-3.0-or-later WITH GCC-exception-3.1"
   "glibc|LGPL-2.1-or-later"
   "mingw-w64-crt|ZPL-2.1 AND LicenseRef-mingw-w64-public-domain"
   "winpthreads|MIT AND BSD-3-Clause")
