@@ -69,10 +69,10 @@ __attribute__((always_inline)) inline void ScrubShort(unsigned char *bytes, std:
 // The limit of a scrub that goes on to the text's NUL.
 constexpr std::size_t kWhole = SIZE_MAX;
 
-// Without SSE (32-bit builds until the call has asked, and CPUs without
-// SSE2): a byte at a time, measured as it goes, so that no C library
-// function is called (the Windows DLL imports none it does not need).
-// Stops at the NUL, or once `kLimit` bytes are done.
+// Without SSE, for 32-bit builds (on CPUs without SSE2, and before the
+// call has asked): a byte at a time, measured as it goes, so that no C
+// library function is called (the Windows DLL imports none it does not
+// need).  Stops at the NUL, or once `kLimit` bytes are done.
 template <std::size_t kLimit> std::size_t ScrubBytes(unsigned char *text) {
     std::size_t done = 0;
     for (; text[done] != '\0'; ++done) {
@@ -271,12 +271,13 @@ std::size_t ScrubItemText(char *text, ScrubPath &path) {
         path = CpuScrubPath();
     }
     bytes += done;
-    switch (path) {
-    case ScrubPath::kAvx2:
+    if (path == ScrubPath::kAvx2)
         return done + ScrubAvx2(bytes);
-    case ScrubPath::kSse2:
-        return done + ScrubSse2<kWhole>(bytes);
-    default:
+#if !defined(__SSE2__) && defined(VYKOSTRA_X86)
+    if (path != ScrubPath::kSse2)
         return done + ScrubBytes<kWhole>(bytes);
-    }
+#endif
+    // Where SSE2 is the whole build's, no call goes without it: a way to
+    // the byte loop there moved the 64-bit calls' SSE2 loop, and slowed it.
+    return done + ScrubSse2<kWhole>(bytes);
 }

@@ -35,8 +35,9 @@ endif()
 # An instruction of MMX (no i686 has it either), SSE or later: on their
 # registers, or one of the few that name none.
 set(vector "\t([a-z0-9]*(mxcsr|fence|movnt|prefetch|clflush|maskmov)|[^\n]*%[xyz]?mm[0-9])")
-# The guarded loops, by their functions' names.
-set(guarded "::(ScrubSse2|ScrubAvx2)([<(]|$)|Vector(128|256)::")
+# The guarded loops, by their functions' names (as a PDB may give them,
+# mangled too).
+set(guarded "::(ScrubSse2|ScrubAvx2)([<(]|$)|Vector(128|256)::|^_Z.*[0-9](ScrubSse2|ScrubAvx2|Vector128|Vector256)[0-9A-Z]")
 
 # Every function of `file` that holds one, and its first such instruction.
 # A DLL shows objdump no functions, only its sections: its instructions'
