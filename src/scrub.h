@@ -33,11 +33,10 @@ enum class ScrubPath : unsigned char { kUnknown, kNoSse, kSse2, kAvx2 };
 // text without meeting its NUL: never for a text this long or shorter,
 // always for one 32 bytes longer.  A 64-bit call starts with SSE2 and asks
 // only for AVX2, which pays for asking on long texts alone.  A 32-bit call
-// starts without SSE, a byte at a time (19 instructions a byte): over the
-// few kilobytes of a pager message that costs more than asking, even
-// where asking is three cpuids in a virtual machine (about 2 us each
-// here, against 5,000 instructions for a 300-byte text), so it asks at
-// its first text.
+// starts without SSE, a byte at a time (20 instructions a byte, 6,000 for
+// a 300-byte text): over the few kilobytes of a pager message that costs
+// more than asking, even where asking is three cpuids in a virtual
+// machine (about 2 us each here), so it asks at its first text.
 #if defined(VYKOSTRA_X86) && !defined(__SSE2__)
 constexpr std::size_t kScrubLongText = 0;
 #elif defined(VYKOSTRA_CPU_FROM_RUNTIME)
