@@ -104,9 +104,11 @@ endif()
 # CPU models for the scrub's choice of loop: qemu-user answers cpuid as
 # the model named by -cpu says (Debian: qemu-user).  VYKOSTRA_QEMU_CPU is
 # the emulator for this build's Linux programs, or empty, with
-# VYKOSTRA_QEMU_CPU_SKIP_REASON.
+# VYKOSTRA_QEMU_CPU_SKIP_REASON; VYKOSTRA_QEMU_CPU_VERSION its version,
+# which says which instructions it runs (AVX2 from 7.2 on).
 set(VYKOSTRA_QEMU_CPU "")
 set(VYKOSTRA_QEMU_CPU_SKIP_REASON "")
+set(VYKOSTRA_QEMU_CPU_VERSION "")
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i.86)$")
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(qemu qemu-i386)
@@ -116,6 +118,14 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_
   find_program(VYKOSTRA_QEMU_${qemu} ${qemu})
   if(VYKOSTRA_QEMU_${qemu})
     set(VYKOSTRA_QEMU_CPU ${VYKOSTRA_QEMU_${qemu}})
+    execute_process(COMMAND ${VYKOSTRA_QEMU_CPU} --version OUTPUT_VARIABLE version ERROR_QUIET)
+    if(version MATCHES "version ([0-9]+\\.[0-9]+(\\.[0-9]+)?)")
+      set(VYKOSTRA_QEMU_CPU_VERSION ${CMAKE_MATCH_1})
+    else()
+      set(VYKOSTRA_QEMU_CPU "")
+      set(VYKOSTRA_QEMU_CPU_SKIP_REASON
+        "${qemu} --version gives no version: which instructions it runs is not known")
+    endif()
   else()
     set(VYKOSTRA_QEMU_CPU_SKIP_REASON
       "${qemu} is not installed (Debian: qemu-user): no CPU model to run the scrub on")

@@ -3,9 +3,11 @@
 # 32-bit x86 Linux on a 64-bit Debian host (Debian: g++-multilib).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-# SSE2 is the baseline, as for every 32-bit x86 system still supported.
-set(CMAKE_C_FLAGS_INIT "-m32 -msse2")
-set(CMAKE_CXX_FLAGS_INIT "-m32 -msse2")
+# For i686 without SSE, Debian's i386 baseline and GCC's own default for
+# -m32 here: the library's SSE2 and AVX2 loops carry their own target and
+# run only where the CPU has them.
+set(CMAKE_C_FLAGS_INIT -m32)
+set(CMAKE_CXX_FLAGS_INIT -m32)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -m32)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
 set(CMAKE_MODULE_LINKER_FLAGS_INIT -m32)

@@ -151,9 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // Every scrub loop this CPU runs, on the input as one text: up to its
     // first NUL as the model has it, and nothing after that touched.
-    static const bool avx2 = CpuScrubPath() == ScrubPath::kAvx2;
-    for (const ScrubPath path : {ScrubPath::kBaseline, ScrubPath::kAvx2}) {
-        if (path == ScrubPath::kAvx2 && !avx2)
+    static const ScrubPath cpu = CpuScrubPath();
+    for (const ScrubPath path : {ScrubPath::kNoSse, ScrubPath::kSse2, ScrubPath::kAvx2}) {
+        if (path > cpu)
             continue;
         std::vector<unsigned char> bytes(data, data + size);
         bytes.push_back(0);

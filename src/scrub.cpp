@@ -69,7 +69,32 @@ __attribute__((always_inline)) inline void ScrubShort(unsigned char *bytes, std:
 // The limit of a scrub that goes on to the text's NUL.
 constexpr std::size_t kWhole = SIZE_MAX;
 
+// Without SSE, for 32-bit builds (on CPUs without SSE2, and before the
+// call has asked): a byte at a time, measured as it goes, so that no C
+// library function is called (the Windows DLL imports none it does not
+// need).  Stops at the NUL, or once `kLimit` bytes are done.
+template <std::size_t kLimit> std::size_t ScrubBytes(unsigned char *text) {
+    std::size_t done = 0;
+    for (; text[done] != '\0'; ++done) {
+        if constexpr (kLimit != kWhole) {
+            if (done == kLimit)
+                break;
+        }
+        ScrubAt<Lanes1>(text + done);
+    }
+    return done;
+}
+
+#ifdef VYKOSTRA_X86
+// The SSE2 loop's functions: on 32-bit builds, compiled for SSE2 alone
+// (the rest of the library is for i686 without SSE) and run only once the
+// call has asked the CPU.  On 64-bit ones SSE2 is the whole build's.
 #ifdef __SSE2__
+#define VYKOSTRA_SSE2
+#else
+#define VYKOSTRA_SSE2 __attribute__((target("sse2")))
+#endif
+
 // Measuring a text and scrubbing it are one pass: each aligned vector is
 // searched for the NUL and, if it holds none, rewritten while it is in a
 // register's reach.  Measuring first (strlen) reads a long text twice.
@@ -82,7 +107,7 @@ constexpr std::size_t kWhole = SIZE_MAX;
 // read alone (and, not inlined under them, the rest is still checked).
 struct Vector128 {
     static constexpr std::size_t kWidth = sizeof(Lanes16);
-    __attribute__((no_sanitize("address", "thread"))) static unsigned NulMask(
+    VYKOSTRA_SSE2 __attribute__((no_sanitize("address", "thread"))) static unsigned NulMask(
         const unsigned char *aligned) {
         const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(aligned));
         return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
@@ -157,7 +182,7 @@ __attribute__((always_inline)) inline std::size_t ScrubVectors(unsigned char *te
     return length;
 }
 
-template <std::size_t kLimit> std::size_t ScrubBaseline(unsigned char *text) {
+template <std::size_t kLimit> VYKOSTRA_SSE2 std::size_t ScrubSse2(unsigned char *text) {
     return ScrubVectors<Vector128, kLimit>(text);
 }
 
@@ -165,9 +190,10 @@ __attribute__((target("avx2"))) std::size_t ScrubAvx2(unsigned char *text) {
     return ScrubVectors<Vector256, kWhole>(text);
 }
 #else
-// Elsewhere: measured first, then rewritten a vector at a time.
+// Elsewhere: one loop, measured first, then rewritten a vector at a time.
+// (SSE2 and AVX2 are names for it here.)
 
-template <std::size_t> std::size_t ScrubBaseline(unsigned char *text) {
+template <std::size_t> std::size_t ScrubSse2(unsigned char *text) {
     const std::size_t length = std::strlen(reinterpret_cast<char *>(text));
     std::size_t i = 0;
     for (; length - i >= sizeof(Lanes16); i += sizeof(Lanes16))
@@ -176,39 +202,56 @@ template <std::size_t> std::size_t ScrubBaseline(unsigned char *text) {
     return length;
 }
 
-std::size_t ScrubAvx2(unsigned char *text) { return ScrubBaseline<kWhole>(text); }
+std::size_t ScrubAvx2(unsigned char *text) { return ScrubSse2<kWhole>(text); }
 #endif
+
+// The one order of the loops, whoever answered: AVX2 where it runs, else
+// SSE2 where the CPU has it (every x86-64 CPU does), else none.
+ScrubPath BestScrubPath(bool sse2, bool avx2) {
+    if (avx2)
+        return ScrubPath::kAvx2;
+#ifdef __SSE2__
+    static_cast<void>(sse2);
+    return ScrubPath::kSse2;
+#else
+    return sse2 ? ScrubPath::kSse2 : ScrubPath::kNoSse;
+#endif
+}
 
 } // namespace
 
-ScrubPath ScrubPathFor(unsigned leaf1Ecx, unsigned xcr0, unsigned leaf7Ebx) {
-    // AVX2 needs the CPU's word (leaf 7) and the operating system's: it has
-    // enabled XSAVE (OSXSAVE) and saves the SSE and AVX registers (XCR0).
+ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Edx, unsigned xcr0,
+                       unsigned leaf7Ebx) {
+    // AVX2 needs the CPU's word (leaf 7, where the CPU has that leaf) and
+    // the operating system's: it has enabled XSAVE (OSXSAVE) and saves the
+    // SSE and AVX registers (XCR0).  Every CPU that runs i686 code answers
+    // leaf 1.
     const unsigned osxsaveAndAvx = (1u << 27) | (1u << 28);
     const unsigned sseAndAvxState = 6u;
     const unsigned avx2 = 1u << 5;
-    const bool usable = (leaf1Ecx & osxsaveAndAvx) == osxsaveAndAvx &&
+    const unsigned sse2 = 1u << 26;
+    const bool usable = highestLeaf >= 7 && (leaf1Ecx & osxsaveAndAvx) == osxsaveAndAvx &&
                         (xcr0 & sseAndAvxState) == sseAndAvxState && (leaf7Ebx & avx2) != 0;
-    return usable ? ScrubPath::kAvx2 : ScrubPath::kBaseline;
+    return BestScrubPath((leaf1Edx & sse2) != 0, usable);
 }
 
 ScrubPath CpuScrubPath() {
 #if defined(VYKOSTRA_CPU_FROM_RUNTIME)
     // Active: the CPU has it and the operating system saves its registers.
-    return CPU_FEATURE_ACTIVE(AVX2) ? ScrubPath::kAvx2 : ScrubPath::kBaseline;
+    return BestScrubPath(CPU_FEATURE_ACTIVE(SSE2), CPU_FEATURE_ACTIVE(AVX2));
 #elif defined(VYKOSTRA_X86)
-    // Every CPU with AVX has leaf 7, so the highest leaf is not asked: each
-    // cpuid costs microseconds in a virtual machine.
-    unsigned a = 0, b = 0, leaf1Ecx = 0, d = 0;
-    __cpuid(1, a, b, leaf1Ecx, d);
+    unsigned highestLeaf = 0, a = 0, b = 0, c = 0, d = 0;
+    __cpuid(0, highestLeaf, b, c, d);
+    unsigned leaf1Ecx = 0, leaf1Edx = 0;
+    __cpuid(1, a, b, leaf1Ecx, leaf1Edx);
     unsigned xcr0 = 0, xcr0High = 0;
     if ((leaf1Ecx & bit_OSXSAVE) != 0) // else xgetbv would fault
         __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
-    unsigned leaf7Ebx = 0, c = 0;
+    unsigned leaf7Ebx = 0;
     __cpuid_count(7, 0, a, leaf7Ebx, c, d);
-    return ScrubPathFor(leaf1Ecx, xcr0, leaf7Ebx);
+    return ScrubPathFor(highestLeaf, leaf1Ecx, leaf1Edx, xcr0, leaf7Ebx);
 #else
-    return ScrubPath::kBaseline;
+    return ScrubPath::kSse2;
 #endif
 }
 
@@ -218,11 +261,23 @@ std::size_t ScrubItemText(char *text, ScrubPath &path) {
     auto *bytes = reinterpret_cast<unsigned char *>(text);
     std::size_t done = 0;
     if (path == ScrubPath::kUnknown) {
-        done = ScrubBaseline<kScrubLongText>(bytes);
+#if defined(__SSE2__) || !defined(VYKOSTRA_X86)
+        done = ScrubSse2<kScrubLongText>(bytes);
+#else
+        done = ScrubBytes<kScrubLongText>(bytes);
+#endif
         if (bytes[done] == '\0')
             return done;
         path = CpuScrubPath();
     }
-    return done + (path == ScrubPath::kAvx2 ? ScrubAvx2(bytes + done)
-                                            : ScrubBaseline<kWhole>(bytes + done));
+    bytes += done;
+    if (path == ScrubPath::kAvx2)
+        return done + ScrubAvx2(bytes);
+#if !defined(__SSE2__) && defined(VYKOSTRA_X86)
+    if (path != ScrubPath::kSse2)
+        return done + ScrubBytes<kWhole>(bytes);
+#endif
+    // Where SSE2 is the whole build's, no call goes without it: a way to
+    // the byte loop there moved the 64-bit calls' SSE2 loop, and slowed it.
+    return done + ScrubSse2<kWhole>(bytes);
 }

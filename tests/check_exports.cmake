@@ -6,7 +6,8 @@
 # binaries (full RELRO with immediate binding, a stack that cannot run, the
 # stack protector, and, where the build optimises, the C library's checked
 # calls; the tool is PIE).
-# Variables: NM, READELF, OBJDUMP, LIBRARY, TOOL, X86, FORTIFIED.
+# Variables: NM, READELF, OBJDUMP, LIBRARY, TOOL, X86, FORTIFIED, and
+# check_vector_code.cmake's.
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/script_run.cmake)
 
 run(${NM} -D --defined-only "${LIBRARY}")

@@ -3,13 +3,16 @@
 // The library's own sources, built once more with each scrub loop's
 // vector searches counted, so that a test sees which loop a call ran: on a
 // CPU model of an emulator's, every loop writes the same bytes, and only
-// a real CPU without AVX2 would tell the wrong choice apart (by SIGILL).
-//   scrub_probe avx2|baseline|native OUTPUT-FILE
+// a real CPU without the instructions would tell the wrong choice apart
+// (by SIGILL; qemu-user raises it for SSE on a model without SSE, not for
+// SSE2 or AVX2).
+//   scrub_probe avx2|sse2|nosse|native OUTPUT-FILE
 // calls VYKPgrMsgCollapse on a long text and on a short one, and exits 0
 // if the long one took the loop named (native: the one this CPU has, as
-// the compiler's runtime asks it), the short one never asked, and every
-// byte is the scrub's.  Built the Linux way (glibc's answer) or, with
-// VYKOSTRA_ASK_CPUID, the Windows builds' way (cpuid and xgetbv).
+// the compiler's runtime asks it), the short one the loop a call starts
+// with (or, where a call asks at its first text, the one named), and
+// every byte is the scrub's.  Built the Linux way (glibc's answer) or,
+// with VYKOSTRA_ASK_CPUID, the Windows builds' way (cpuid and xgetbv).
 #include <immintrin.h>
 
 namespace {
@@ -66,6 +69,16 @@ bool CollapseOne(std::size_t length, const char *path, unsigned long searched[2]
     return called && file == expected && std::string(text.data()) == expected;
 }
 
+// Whether a call's searches were the loop's named: AVX2 (after SSE2 or
+// no vectors at all, for the bytes before the call asked), SSE2, or none.
+bool Took(const std::string &loop, const unsigned long searched[2]) {
+    if (loop == "avx2")
+        return searched[1] > searched[0];
+    if (loop == "sse2")
+        return searched[0] > 0 && searched[1] == 0;
+    return loop == "nosse" && searched[0] == 0 && searched[1] == 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -73,26 +86,35 @@ int main(int argc, char **argv) {
         return 2;
     std::string want = argv[1];
     if (want == "native")
-        want = __builtin_cpu_supports("avx2") ? "avx2" : "baseline";
-    const bool avx2 = want == "avx2";
+        want = __builtin_cpu_supports("avx2")   ? "avx2"
+               : __builtin_cpu_supports("sse2") ? "sse2"
+                                                : "nosse";
+    // Before asking, a call runs SSE2 where the build's baseline has it,
+    // else no vectors; where it asks at its first text, every text is long.
+#ifdef __SSE2__
+    const std::string start = "sse2";
+#else
+    const std::string start = "nosse";
+#endif
+    const std::size_t shortLength = kScrubLongText > 0 ? kScrubLongText : 13;
+    const bool shortAsks = kScrubLongText == 0;
 
     unsigned long longRun[2], shortRun[2];
-    const bool longSame = CollapseOne(kScrubLongText * 4, argv[2], longRun);
-    const bool shortSame = CollapseOne(kScrubLongText, argv[2], shortRun);
-    // A short text never asks: the call's memo is still unknown after it.
-    std::string shortText(kScrubLongText, 'a');
+    const bool longSame = CollapseOne(kScrubLongText * 4 + 4096, argv[2], longRun);
+    const bool shortSame = CollapseOne(shortLength, argv[2], shortRun);
+    std::string shortText(shortLength, 'a');
     ScrubPath memo = ScrubPath::kUnknown;
     ScrubItemText(&shortText[0], memo);
     const bool shortAsked = memo != ScrubPath::kUnknown;
 
-    std::printf("long text: %lu baseline and %lu AVX2 vectors; short text: %lu and %lu%s%s%s\n",
+    std::printf("long text: %lu SSE2 and %lu AVX2 vectors; short text: %lu and %lu%s%s\n",
                 longRun[0], longRun[1], shortRun[0], shortRun[1],
                 longSame && shortSame ? "" : "; bytes differ from the scrub's",
-                shortAsked ? "; the short text asked the CPU" : "",
-                want == "avx2" || want == "baseline" ? "" : "; expected avx2 or baseline");
-    const bool tookIt = avx2 ? longRun[1] > longRun[0] : longRun[1] == 0;
-    return longSame && shortSame && !shortAsked && tookIt && shortRun[1] == 0 &&
-                   (avx2 || want == "baseline")
+                shortAsked == shortAsks ? ""
+                : shortAsks             ? "; the short text did not ask the CPU"
+                                        : "; the short text asked the CPU");
+    return longSame && shortSame && shortAsked == shortAsks && Took(want, longRun) &&
+                   Took(shortAsks ? want : start, shortRun)
                ? 0
                : 1;
 }

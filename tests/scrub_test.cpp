@@ -36,10 +36,17 @@ std::string RandomText(std::mt19937 &random, std::size_t length) {
     return text;
 }
 
-// The loops a test can run here: the baseline, and AVX2 where it runs.
+// The loops a test can run here: the one without SSE (where the build has
+// one: not where SSE2 is the whole build's), SSE2 and AVX2 where they run.
 std::vector<ScrubPath> Paths() {
-    std::vector<ScrubPath> paths{ScrubPath::kBaseline};
-    if (CpuScrubPath() == ScrubPath::kAvx2)
+    std::vector<ScrubPath> paths;
+#ifndef __SSE2__
+    paths.push_back(ScrubPath::kNoSse);
+#endif
+    const ScrubPath cpu = CpuScrubPath();
+    if (cpu == ScrubPath::kSse2 || cpu == ScrubPath::kAvx2)
+        paths.push_back(ScrubPath::kSse2);
+    if (cpu == ScrubPath::kAvx2)
         paths.push_back(ScrubPath::kAvx2);
     return paths;
 }
@@ -87,14 +94,17 @@ TEST(Scrub, EveryLoopMapsEveryByteValue) {
     }
 }
 
-// Only a long text makes the call ask the CPU, in the middle of the text;
-// a call that knows already does not ask again.
+// Only a long text makes the call ask the CPU, in the middle of the text
+// (where asking costs a function call, a 32-bit call asks at its first
+// text: every text is long); a call that knows already does not ask again.
 TEST(Scrub, ItemTextAsksTheCpuOnlyForALongText) {
     std::mt19937 random(54321);
     const ScrubPath cpu = CpuScrubPath();
-    for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{300},
-                                     kScrubLongText - 1, kScrubLongText, kScrubLongText + 77}) {
-        for (const ScrubPath known : {ScrubPath::kUnknown, ScrubPath::kBaseline}) {
+    std::vector<std::size_t> lengths{0, 1, 300, kScrubLongText, kScrubLongText + 77};
+    if (kScrubLongText > 0)
+        lengths.push_back(kScrubLongText - 1);
+    for (const std::size_t length : lengths) {
+        for (const ScrubPath known : {ScrubPath::kUnknown, ScrubPath::kNoSse}) {
             const std::string original = RandomText(random, length);
             std::vector<char> text(original.begin(), original.end());
             text.push_back('\0');
@@ -109,26 +119,37 @@ TEST(Scrub, ItemTextAsksTheCpuOnlyForALongText) {
     }
 }
 
-// The AVX2 loop only where the CPU has AVX2 and the operating system
-// saves the AVX registers, from the words the CPU answers (where the
+// The AVX2 loop only where the CPU has AVX2 (in a leaf it has) and the
+// operating system saves the AVX registers, else SSE2 where the CPU has it
+// (every x86-64 CPU has), from the words the CPU answers (where the
 // library asks it itself: the Windows builds).
-TEST(Scrub, Avx2OnlyWhereCpuAndSystemAgree) {
-    const unsigned osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5, sseAvx = 6u;
+TEST(Scrub, LoopOnlyWhereCpuAndSystemAgree) {
+    const unsigned osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5, sseAvx = 6u,
+                   sse2 = 1u << 26;
+    const ScrubPath noSse = sizeof(void *) == 8 ? ScrubPath::kSse2 : ScrubPath::kNoSse;
     struct Row {
-        unsigned leaf1Ecx, xcr0, leaf7Ebx;
+        unsigned highestLeaf, leaf1Ecx, leaf1Edx, xcr0, leaf7Ebx;
         ScrubPath path;
     };
     const Row rows[] = {
-        {osxsave | avx, sseAvx, avx2, ScrubPath::kAvx2},
-        {osxsave | avx, 0xE7u, 0xFFFFFFFFu, ScrubPath::kAvx2},
-        {avx, sseAvx, avx2, ScrubPath::kBaseline},          // XSAVE not enabled
-        {osxsave, sseAvx, avx2, ScrubPath::kBaseline},      // no AVX
-        {osxsave | avx, 2u, avx2, ScrubPath::kBaseline},    // AVX state not saved
-        {osxsave | avx, sseAvx, ~avx2, ScrubPath::kBaseline},  // no AVX2
+        {13, osxsave | avx, sse2, sseAvx, avx2, ScrubPath::kAvx2},
+        {7, osxsave | avx, 0xFFFFFFFFu, 0xE7u, 0xFFFFFFFFu, ScrubPath::kAvx2},
+        {13, avx, sse2, sseAvx, avx2, ScrubPath::kSse2},          // XSAVE not enabled
+        {13, osxsave, sse2, sseAvx, avx2, ScrubPath::kSse2},      // no AVX
+        {13, osxsave | avx, sse2, 2u, avx2, ScrubPath::kSse2},    // AVX state not saved
+        {13, osxsave | avx, sse2, sseAvx, ~avx2, ScrubPath::kSse2},  // no AVX2
+        // Leaf 7 out of range ("Limit CPUID Maxval"): leaf 7's words are
+        // another leaf's.
+        {6, osxsave | avx, sse2, sseAvx, 0xFFFFFFFFu, ScrubPath::kSse2},
+        {2, osxsave | avx, sse2, sseAvx, avx2, ScrubPath::kSse2},
+        {2, 0, ~sse2, 0, 0xFFFFFFFFu, noSse},                     // Pentium II: no SSE
+        {3, 0, (1u << 25) | (1u << 23), 0, avx2, noSse},          // Pentium III: SSE, MMX
     };
     for (const Row &row : rows)
-        EXPECT_EQ(ScrubPathFor(row.leaf1Ecx, row.xcr0, row.leaf7Ebx), row.path)
-            << row.leaf1Ecx << " " << row.xcr0 << " " << row.leaf7Ebx;
+        EXPECT_EQ(ScrubPathFor(row.highestLeaf, row.leaf1Ecx, row.leaf1Edx, row.xcr0, row.leaf7Ebx),
+                  row.path)
+            << row.highestLeaf << " " << row.leaf1Ecx << " " << row.leaf1Edx << " " << row.xcr0
+            << " " << row.leaf7Ebx;
 }
 
 } // namespace
