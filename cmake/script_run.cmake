@@ -6,7 +6,10 @@ function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
     list(JOIN ARGN " " command)
-    message(FATAL_ERROR "${command}\n${out}${err}")
+    # Indented, so that CMake prints the command's lines as they are
+    # instead of wrapping them.
+    string(REPLACE "\n" "\n  " printed "\n${out}${err}")
+    message(FATAL_ERROR "${command}${printed}")
   endif()
   set(out "${out}" PARENT_SCOPE)
 endfunction()
