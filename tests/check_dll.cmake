@@ -9,8 +9,8 @@
 # if given).  It and the tool TOOL declare the oldest Windows they run on
 # as DLL_VERSION and EXE_VERSION say, and the tool imports nothing that
 # Windows lacks (read with COMPILER, for TARGET with SYSROOT, in WORK).
-# Variables: OBJDUMP, LIBRARY, TOOL, VERSION, DLL_VERSION, EXE_VERSION,
-# X86, PDBUTIL, COMPILER, TARGET, SYSROOT, WORK.
+# Variables: OBJDUMP, LIBRARY, TOOL, TOOL_IMPORTS, VERSION, DLL_VERSION,
+# EXE_VERSION, X86, PDBUTIL, COMPILER, TARGET, SYSROOT, WORK.
 execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -75,10 +75,23 @@ foreach(block IN LISTS blocks)
   string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+  [A-Za-z_0-9]+" names "${block}")
   list(TRANSFORM names REPLACE "^.* " "")
   list(APPEND functions ${names})
+  list(TRANSFORM names PREPEND "${dll} " OUTPUT_VARIABLE pairs)
+  list(APPEND imports_now ${pairs})
 endforeach()
 list(REMOVE_DUPLICATES functions)
 if(NOT functions MATCHES "GetModuleHandle" OR NOT functions MATCHES "fwrite")
   message(FATAL_ERROR "no imports read from ${TOOL}:\n${tool_dump}")
+endif()
+# The headers do not gate everything that came later (SetThreadStackGuarantee,
+# GetCurrentProcessorNumber, msvcrt's _s functions): any import beyond the
+# ones TOOL_IMPORTS lists, each known to be in that Windows, fails here.
+file(STRINGS ${TOOL_IMPORTS} imports_known REGEX "^[a-z0-9]+\\.dll ")
+list(REMOVE_ITEM imports_now ${imports_known})
+if(imports_now)
+  list(SORT imports_now)
+  list(JOIN imports_now "\n  " new)
+  message(FATAL_ERROR "${TOOL} imports what ${TOOL_IMPORTS} does not list:\n  ${new}\n"
+    "add each only once it is known to be in Windows ${EXE_VERSION}'s DLL")
 endif()
 set(source "")
 foreach(header windows.h stdio.h stdlib.h string.h wchar.h wctype.h ctype.h locale.h io.h
