@@ -22,6 +22,7 @@ set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make-sbom.cmake
   ${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/notices.cmake)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_SYSTEM_NAME win32)

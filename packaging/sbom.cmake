@@ -14,7 +14,11 @@
 #                      Exception 3.1
 #   glibc              libc6-dev: LGPL 2.1 or later
 #   mingw-w64-crt      mingw-w64-*-dev: ZPL 2.1, its start-up code and
-#                      headers in the public domain
+#                      headers in the public domain, and the number
+#                      formatting and parsing in libmingwex (gdtoa,
+#                      mingw_pformat: the tool's printf and strtod) under
+#                      Lucent's and David M. Gay's notices; all of these
+#                      ship in the Windows packages (packaging/notices.cmake)
 #   winpthreads        mingw-w64-*-dev: expat (MIT), its pthread.h under a
 #                      3-clause BSD licence
 set(CPACK_VYKOSTRA_SBOM_COMPONENTS
@@ -22,7 +26,7 @@ set(CPACK_VYKOSTRA_SBOM_COMPONENTS
   "libstdc++|GPL-3.0-or-later WITH GCC-exception-3.1"
   "libgcov|GPL-3.0-or-later WITH GCC-exception-3.1"
   "glibc|LGPL-2.1-or-later"
-  "mingw-w64-crt|ZPL-2.1 AND LicenseRef-mingw-w64-public-domain"
+  "mingw-w64-crt|ZPL-2.1 AND LicenseRef-mingw-w64-public-domain AND LicenseRef-Lucent-gdtoa AND LicenseRef-David-Gay"
   "winpthreads|MIT AND BSD-3-Clause")
 
 # LLD's map in the form of Microsoft's linker names archives without their
@@ -43,6 +47,9 @@ if(WIN32)
       "archives, which the packages' bills of materials name:\n${driver}")
   endif()
   set(CPACK_VYKOSTRA_LINK_DIRS ${dirs})
+  # The programs link GCC's win32-model archives ahead of the driver's
+  # (cmake/shipped.cmake): for them, that folder is searched first.
+  set(CPACK_VYKOSTRA_PROGRAM_LINK_DIRS ${VYKOSTRA_MINGW_GCC_win32} ${dirs})
 endif()
 
 find_program(VYKOSTRA_DPKG_QUERY dpkg-query)

@@ -215,9 +215,17 @@ foreach(kind IN LISTS expected)
   endif()
   if(WINDOWS)
     foreach(file bin/VYKOSTRA.dll bin/pgrmsg-collapse.exe lib/VYKOSTRA.lib
-            lib/libVYKOSTRA.dll.a lib/VYKOSTRA.def include/vykostra.h)
+            lib/libVYKOSTRA.dll.a lib/VYKOSTRA.def include/vykostra.h THIRD-PARTY-NOTICES.txt)
       if(NOT EXISTS ${prefix}/${file})
         message(FATAL_ERROR "the .zip holds no ${file}")
+      endif()
+    endforeach()
+    # The notices of what the binaries hold from mingw-w64 (its ZPL, and
+    # gdtoa's, in the tool's printf and strtod).
+    file(READ ${prefix}/THIRD-PARTY-NOTICES.txt notices)
+    foreach(licence ZPL-2.1 Lucent David-Gay)
+      if(NOT notices MATCHES "\nLicense: ${licence}\n")
+        message(FATAL_ERROR "THIRD-PARTY-NOTICES.txt in the .zip gives no ${licence} notice")
       endif()
     endforeach()
   else()

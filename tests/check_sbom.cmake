@@ -24,10 +24,12 @@ cmake_policy(VERSION 3.25)
 
 # PACKAGE BINARY (regular expressions) LINKED-IN LOADED (lists apart by
 # ','): every binary a package ships has its row, naming what must be
-# there at least.
+# there at least.  A part given as NAME:PATTERN comes from a Debian
+# package whose name matches PATTERN (the Windows tool's C++ library is
+# GCC's win32 thread model, not the POSIX one beside it).
 set(binaries
   "\\.zip$ /bin/VYKOSTRA\\.dll$ mingw-w64-crt msvcrt.dll"
-  "\\.zip$ /bin/pgrmsg-collapse\\.exe$ libgcc,libstdc++,mingw-w64-crt KERNEL32.dll,msvcrt.dll"
+  "\\.zip$ /bin/pgrmsg-collapse\\.exe$ libgcc:-win32$,libstdc++:-win32$,mingw-w64-crt KERNEL32.dll,msvcrt.dll"
   "\\.(deb|tar\\.gz)$ /libVYKOSTRA\\.so\\.[0-9.]+$ glibc,libgcc libc.so.6"
   "\\.(deb|tar\\.gz)$ /bin/pgrmsg-collapse$ glibc,libgcc libc.so.6,libstdc++.so.6")
 
@@ -220,6 +222,7 @@ foreach(package IN LISTS packages)
         else()
           set(deb ${CMAKE_MATCH_1})
           set(purl_version ${CMAKE_MATCH_2})
+          set(deb_of_${id}_${part_name} ${deb})
           string(REPLACE "%2B" "+" deb "${deb}")
           string(REPLACE "%2B" "+" purl_version "${purl_version}")
           string(REPLACE "%3A" ":" purl_version "${purl_version}")
@@ -253,9 +256,18 @@ foreach(package IN LISTS packages)
       endforeach()
     endif()
     foreach(part IN LISTS wanted_parts)
-      if(NOT part IN_LIST parts)
-        message(FATAL_ERROR "${name}.cdx.json: ${file} does not say that ${part} is linked "
+      string(REGEX REPLACE ":.*$" "" part_name "${part}")
+      if(NOT part_name IN_LIST parts)
+        message(FATAL_ERROR "${name}.cdx.json: ${file} does not say that ${part_name} is linked "
           "into it (it says: ${parts})")
+      endif()
+      if(part MATCHES ":(.*)$" AND DPKG_QUERY)
+        set(pattern "${CMAKE_MATCH_1}")
+        set(deb "${deb_of_${id}_${part_name}}")
+        if(NOT deb MATCHES "${pattern}")
+          message(FATAL_ERROR "${name}.cdx.json: ${file} holds ${part_name} from the "
+            "package ${deb}, not from one matching ${pattern}")
+        endif()
       endif()
     endforeach()
   endforeach()
