@@ -17,8 +17,11 @@
 #                      headers in the public domain, and the number
 #                      formatting and parsing in libmingwex (gdtoa,
 #                      mingw_pformat: the tool's printf and strtod) under
-#                      Lucent's and David M. Gay's notices; all of these
-#                      ship in the Windows packages (packaging/notices.cmake)
+#                      Lucent's, David M. Gay's and Keith Marshall's
+#                      notices, which ship in the Windows packages
+#                      (packaging/notices.cmake).  One licence for the
+#                      component: the DLL, which links no libmingwex, is
+#                      given the last three too.
 #   winpthreads        mingw-w64-*-dev: expat (MIT), its pthread.h under a
 #                      3-clause BSD licence
 set(CPACK_VYKOSTRA_SBOM_COMPONENTS
@@ -26,7 +29,7 @@ set(CPACK_VYKOSTRA_SBOM_COMPONENTS
   "libstdc++|GPL-3.0-or-later WITH GCC-exception-3.1"
   "libgcov|GPL-3.0-or-later WITH GCC-exception-3.1"
   "glibc|LGPL-2.1-or-later"
-  "mingw-w64-crt|ZPL-2.1 AND LicenseRef-mingw-w64-public-domain AND LicenseRef-Lucent-gdtoa AND LicenseRef-David-Gay"
+  "mingw-w64-crt|ZPL-2.1 AND LicenseRef-mingw-w64-public-domain AND LicenseRef-Lucent-gdtoa AND LicenseRef-David-Gay AND LicenseRef-Keith-Marshall"
   "winpthreads|MIT AND BSD-3-Clause")
 
 # LLD's map in the form of Microsoft's linker names archives without their

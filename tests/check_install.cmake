@@ -221,9 +221,9 @@ foreach(kind IN LISTS expected)
       endif()
     endforeach()
     # The notices of what the binaries hold from mingw-w64 (its ZPL, and
-    # gdtoa's, in the tool's printf and strtod).
+    # gdtoa's and mingw_pformat's, in the tool's printf and strtod).
     file(READ ${prefix}/THIRD-PARTY-NOTICES.txt notices)
-    foreach(licence ZPL-2.1 Lucent David-Gay)
+    foreach(licence ZPL-2.1 Lucent David-Gay Keith-Marshall)
       if(NOT notices MATCHES "\nLicense: ${licence}\n")
         message(FATAL_ERROR "THIRD-PARTY-NOTICES.txt in the .zip gives no ${licence} notice")
       endif()
