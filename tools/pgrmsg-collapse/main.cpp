@@ -78,15 +78,21 @@ int Usage(const char *problem) {
 // reached it: a lost report is never a success, nor "differs".
 constexpr int kReportLost = 4;
 
-// The report's last flush, checked last.  A usage, description or library
-// error keeps its own status: its message went to standard error.
+// The report's last flush and the close of its descriptor, checked last.
+// A usage, description or library error keeps its own status: its message
+// went to standard error.
 int Finish(int status) {
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
-    if ((flushed && !std::ferror(stdout)) || status == 2 || status == 3)
+    const char *lost = nullptr;
+    if (!flushed || std::ferror(stdout))
+        lost = flushed || errno == 0 ? "an earlier write to it failed" : std::strerror(errno);
+    else if (!CloseStandardOutput())
+        lost = std::strerror(errno);
+    if (lost == nullptr || status == 2 || status == 3)
         return status;
     std::fprintf(stderr, "pgrmsg-collapse: cannot write the report to standard output (%s)\n",
-                 flushed || errno == 0 ? "an earlier write to it failed" : std::strerror(errno));
+                 lost);
     return kReportLost;
 }
 

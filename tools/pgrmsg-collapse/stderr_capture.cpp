@@ -21,7 +21,7 @@ bool IsOpen(int fd) { return _get_osfhandle(fd) != -1; }
 int OpenNull(bool writable) { return _open("NUL", (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY); }
 int Duplicate(int fd) { return _dup(fd); }
 int DuplicateTo(int fd, int to) { return _dup2(fd, to); }
-void Close(int fd) { _close(fd); }
+int Close(int fd) { return _close(fd); }
 // A write to a pipe whose reader has gone fails there; no signal is raised.
 void LetBrokenPipesFail() {}
 } // namespace
@@ -35,7 +35,7 @@ bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
 int OpenNull(bool writable) { return open("/dev/null", writable ? O_RDWR : O_RDONLY); }
 int Duplicate(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 3); }
 int DuplicateTo(int fd, int to) { return dup2(fd, to); }
-void Close(int fd) { close(fd); }
+int Close(int fd) { return close(fd); }
 void LetBrokenPipesFail() { std::signal(SIGPIPE, SIG_IGN); }
 } // namespace
 #endif
@@ -49,6 +49,8 @@ void OpenClosedStandardStreams() {
             break;
     LetBrokenPipesFail();
 }
+
+bool CloseStandardOutput() { return Close(1) == 0; }
 
 bool BeginStderrCapture(const std::string &path, StderrCapture &capture) {
     std::fflush(stderr);

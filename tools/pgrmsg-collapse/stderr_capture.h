@@ -17,6 +17,11 @@
 // rather than killing the tool with SIGPIPE.  First thing in main.
 void OpenClosedStandardStreams();
 
+// Closes descriptor 1, once the report is flushed: some file systems (NFS,
+// FUSE, quotas) tell of a write they could not make only there.  False,
+// with errno, where the close failed.
+bool CloseStandardOutput();
+
 struct StderrCapture {
     int saved = -1;  // standard error's own descriptor, kept meanwhile
 };
