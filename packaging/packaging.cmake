@@ -16,10 +16,12 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 # After each generator: a bill of materials beside each package, then the
-# sums of both (and, given a key, their signature).
-include(${CMAKE_CURRENT_LIST_DIR}/sbom.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make-sbom.cmake
-  ${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
+# sums of both (and, given a key, their signature): Python's, which reads
+# the build's facts (cmake/facts.cmake).
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/post-build.cmake)
+set(CPACK_VYKOSTRA_PYTHON ${Python3_EXECUTABLE})
+set(CPACK_VYKOSTRA_FACTS ${PROJECT_BINARY_DIR}/facts.json)
+set(CPACK_VYKOSTRA_SOURCE ${PROJECT_SOURCE_DIR})
 include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/notices.cmake)

@@ -4,7 +4,7 @@
 # signed and every byte is as it would be without this file.
 #   VYKOSTRA_SIGN_GPG_KEY   a key in the caller's GnuPG home: after each
 #                           CPack generator, SHA256SUMS.asc, a detached,
-#                           armoured signature of SHA256SUMS (sign-sums.cmake)
+#                           armoured signature of SHA256SUMS (release.py)
 #   VYKOSTRA_SIGN_PKCS12, VYKOSTRA_SIGN_PKCS12_PASSWORD_FILE
 #                           Windows: an Authenticode signature (SHA-256) on
 #                           VYKOSTRA.dll and pgrmsg-collapse.exe as they are
@@ -22,10 +22,8 @@ set(VYKOSTRA_SIGN_TIMESTAMP_URL "" CACHE STRING
 
 if(VYKOSTRA_SIGN_GPG_KEY)
   find_program(VYKOSTRA_GPG gpg REQUIRED)
-  set(CPACK_VYKOSTRA_GPG ${VYKOSTRA_GPG})
-  set(CPACK_VYKOSTRA_SIGN_GPG_KEY ${VYKOSTRA_SIGN_GPG_KEY})
-  list(APPEND CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/sign-sums.cmake)
 endif()
+set(CPACK_VYKOSTRA_SIGN_GPG_KEY "${VYKOSTRA_SIGN_GPG_KEY}")
 
 if(WIN32 AND VYKOSTRA_SIGN_PKCS12)
   find_program(VYKOSTRA_OSSLSIGNCODE osslsigncode REQUIRED)

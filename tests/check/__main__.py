@@ -1,0 +1,62 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
+# SPDX-License-Identifier: MIT
+"""python3 -m check (with tests/ on PYTHONPATH, as CTest runs it):
+  NAME FACTS [ARG...]          runs one check of the build whose facts.json
+                               is FACTS; exit 0 passed, 1 failed, 77 skipped
+  --register FACTS OUT         writes the build's list of checks for CTest
+  run FACTS -- PROGRAM ARG...  runs a program of the build as this machine
+                               runs it (the build's emulator for CMake)
+  --natively FACTS -- PROGRAM ARG...
+                               the same, where this machine runs it natively
+                               (benchmarks: timings under an emulator mean
+                               nothing); else says so and fails
+  --debian-packages GROUP      the Debian packages of GROUP (main, i386)
+  --install-sbom-validator     installs the bills of materials' validator
+  --reproducible WORK PRESET... two copies of the tree build the same bytes
+"""
+import sys
+import traceback
+from pathlib import Path
+
+from . import debian, registry, repository, runner, sbom
+from .base import SKIPPED, Facts, Failure, Skip
+
+SOURCE = Path(__file__).resolve().parent.parent.parent
+
+
+def main(argv):
+    if len(argv) >= 2 and argv[0] == '--debian-packages':
+        return debian.main(argv[1])
+    if argv[:1] == ['--install-sbom-validator']:
+        return _guarded(lambda: sbom.install_validator(SOURCE))
+    if len(argv) >= 3 and argv[0] == '--reproducible':
+        return _guarded(lambda: repository.reproducible(SOURCE, Path(argv[1]).resolve(), argv[2:]))
+    if len(argv) == 3 and argv[0] == '--register':
+        registry.register(Facts(argv[1]), Path(argv[2]))
+        return 0
+    if len(argv) >= 4 and argv[0] in ('run', '--natively') and argv[2] == '--':
+        runner.exec_program(Facts(argv[1]), argv[3:], natively=argv[0] == '--natively')
+    if len(argv) < 2 or argv[0].startswith('-'):
+        print(__doc__, file=sys.stderr)
+        return 2
+    facts = Facts(argv[1])
+    function = registry.find(facts, argv[0])
+    return _guarded(lambda: function(facts, *argv[2:]))
+
+
+def _guarded(function):
+    try:
+        function()
+    except Skip as why:
+        print(f'skipped: {why}', flush=True)
+        return SKIPPED
+    except Failure as error:
+        print(f'FAILED: {error}', file=sys.stderr, flush=True)
+        return 1
+    except Exception:  # a fault of the check itself is a failure too
+        traceback.print_exc()
+        return 1
+    return 0
+
+
+sys.exit(main(sys.argv[1:]))

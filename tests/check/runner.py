@@ -1,0 +1,255 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
+# SPDX-License-Identifier: MIT
+"""How a program of this build runs on this machine, in one place.
+
+Machines of one kind differ: some run 32-bit programs and some do not, and
+32-bit Wine needs that too.  So the way is found out by running a probe
+(tests/runner_probe.c), which prints a word and exits 42, so that a Wine
+or an emulator that runs nothing and exits 0 is never taken for one that
+runs programs.  The ways, tried in this order:
+
+  natively             a native build, or a 32-bit one where the host runs it
+  under qemu-i386      32-bit Linux where the kernel refuses it (qemu-user)
+  under Wine           Windows programs: the machine's Wine (the toolchain's
+                       loader through cmake/wine-run); for 32-bit ones where
+                       it fails, Wine in the i386 root (cmake/make-i386-root)
+                       where this host executes i386 code
+  not at all           every check that runs a program is skipped, with why
+
+The `runner.probe` check decides at the start of each test run and leaves
+the answer in tests/runner.json (and, for people, test-runner.txt); every
+later check reads it.  CPU models (qemu-user -cpu MODEL) are asked for by
+name, by the checks that want one.
+"""
+import fcntl
+import json
+import os
+import re
+import signal
+import subprocess
+from contextlib import contextmanager
+
+from .base import Failure, Skip, fail, run as host_run, which
+from .debian import package_of
+
+PROBE_WORD = 'vykostra-probe'
+
+
+def probe(prefix, program, env=None, timeout=300):
+    """Whether `program` (the probe) runs under `prefix`: (True, '') or
+    (False, what happened instead)."""
+    try:
+        done = subprocess.run([*prefix, str(program)], env=dict(os.environ, **(env or {})),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              errors='replace', timeout=timeout)
+    except OSError as error:
+        return False, str(error)
+    except subprocess.TimeoutExpired:
+        return False, f'no answer in {timeout} s'
+    if done.returncode == 42 and PROBE_WORD in done.stdout:
+        return True, ''
+    # What it said, less Wine's lines about making the prefix.
+    said = '\n'.join('' if re.search(r'configuration (in|directory)|working directory', line)
+                     else line for line in f'{done.stderr}\n{done.stdout}'.split('\n'))
+    last = said.strip().split('\n')[-1]
+    if done.returncode == 0:
+        return False, 'exit status 0 without running the program'
+    if not last:
+        return False, f'exit status {done.returncode}, without a word'
+    return False, f'exit status {done.returncode}: {last}'
+
+
+@contextmanager
+def _locked(facts):
+    facts.tests.mkdir(parents=True, exist_ok=True)
+    with open(facts.tests / 'runner.lock', 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
+
+
+def _wine(facts):
+    prefix = facts.tests / 'wineprefix'
+    env = {'VYKOSTRA_WINEPREFIX': str(prefix)}
+    program = facts.target('runner_probe')
+    runs, why = probe(facts.emulator, program, env)
+    if runs:
+        return dict(how="under Wine (the machine's)", prefix=facts.emulator, env=env)
+    # CI names what it could not install (32-bit Wine is an i386 package).
+    if facts.bits == 32 and os.environ.get('VYKOSTRA_I386_UNAVAILABLE'):
+        why = os.environ['VYKOSTRA_I386_UNAVAILABLE']
+    if facts.bits == 32:
+        # The machine's Wine cannot run 32-bit programs: the i386 root's may,
+        # where this host executes i386 code itself (Wine under an emulator
+        # does not get as far as making its prefix).  The server the probe
+        # started for the machine's prefix goes with that prefix.
+        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=str(prefix)),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        why = f"the machine's Wine: {why}"
+        root, root_why = i386_root()
+        if root:
+            subprocess.run(['rm', '-rf', '--one-file-system', str(prefix)])
+            in_root = [facts.emulator[0], '--root', root, '--bind', str(facts.source),
+                       '--bind', str(facts.build), 'wine']
+            runs, root_why = probe(in_root, program, env)
+            if runs:
+                return dict(how=f"under Wine (the i386 root's, {root})", prefix=in_root, env=env)
+        why = f'{why}; the i386 root: {root_why}'
+    return dict(how='not at all (Wine cannot start them)', prefix=[], env=env,
+                skip=f'Wine cannot start {facts.processor} Windows programs on this host ({why})')
+
+
+def i386_root():
+    """The complete i386 root, or None and why there is none."""
+    if not which('arch-test'):
+        return None, ('arch-test is not installed (Debian: arch-test), so whether this host '
+                      'executes i386 programs is not known')
+    if subprocess.run(['arch-test', '-n', 'i386'], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        return None, ('this host cannot execute i386 programs (arch-test -n i386), '
+                      'and Wine is not run under an emulator')
+    maker = os.path.join(os.path.dirname(__file__), '..', '..', 'cmake', 'make-i386-root')
+    where = subprocess.run([maker, '--where'], stdout=subprocess.PIPE, text=True)
+    root = where.stdout.strip()
+    if where.returncode != 0:
+        return None, os.environ.get('VYKOSTRA_I386_ROOT_UNAVAILABLE',
+                                    f'no complete root at {root}: make it with cmake/make-i386-root')
+    return root, ''
+
+
+def _decide(facts):
+    if not facts.crosscompiling:
+        return dict(how='natively', prefix=[])
+    if facts.windows:
+        return _wine(facts)
+    program = facts.target('runner_probe')
+    runs, why = probe([], program)
+    if runs:
+        return dict(how='natively', prefix=[])
+    qemu = which('qemu-i386')
+    if qemu and probe([qemu], program)[0]:
+        return dict(how='under qemu-i386', prefix=[qemu])
+    fail(f'This host cannot run {facts.processor} programs ({why}): install qemu-i386 '
+         '(Debian package qemu-user) to run the tests under emulation')
+
+
+def decide(facts, fresh=False):
+    """How this build's programs run here: the test run's answer, found out
+    anew where `fresh` (the runner.probe check) or where there is none."""
+    answer = facts.tests / 'runner.json'
+    with _locked(facts):
+        if not fresh and answer.exists():
+            return json.loads(answer.read_text())
+        decision = _decide(facts)
+        answer.write_text(json.dumps(decision))
+        (facts.build / 'test-runner.txt').write_text(
+            f"{decision['how']}\n{decision.get('skip', '')}\n")
+        return decision
+
+
+def cpu_model(facts, model, oldest='0'):
+    """The command prefix that runs this build's Linux programs on the CPU
+    model `model` (qemu-user answers cpuid as the model says); Skip where
+    qemu-user is missing or older than `oldest`, the first version that runs
+    the model's instructions in software (its cpuid hides the rest, and a
+    check would blame the library)."""
+    qemu = 'qemu-i386' if facts.bits == 32 else 'qemu-x86_64'
+    path = which(qemu)
+    if not path:
+        raise Skip(f'{qemu} is not installed (Debian: {package_of(qemu)}): '
+                   'no CPU model to run the scrub on')
+    said = host_run([path, '--version'], check=False).stdout
+    found = re.search(r'version ([0-9]+\.[0-9]+(\.[0-9]+)?)', said)
+    if not found:
+        raise Skip(f'{qemu} --version gives no version: which instructions it runs is not known')
+    have = tuple(int(part) for part in found.group(1).split('.'))
+    if have < tuple(int(part) for part in oldest.split('.')):
+        raise Skip(f"qemu-user {found.group(1)} cannot run {model}'s loop "
+                   f'({oldest} and later can)')
+    return [path, '-cpu', model]
+
+
+def command(facts, argv, cpu=None, program_env=None):
+    """The whole command that runs `argv` (a program of this build, then
+    its arguments) here, and the environment it needs; Skip where no way
+    runs it.  `program_env` is for the program alone (an emulator would
+    take it for itself)."""
+    if cpu:
+        prefix, env = cpu_model(facts, *cpu), {}
+    else:
+        decision = decide(facts)
+        if decision.get('skip'):
+            raise Skip(decision['skip'])
+        prefix, env = decision['prefix'], dict(decision.get('env', {}))
+    for name, value in (program_env or {}).items():
+        if prefix and os.path.basename(prefix[0]).startswith('qemu-'):
+            prefix = [prefix[0], '-E', f'{name}={value}', *prefix[1:]]
+        else:
+            prefix = ['env', f'{name}={value}', *prefix]
+    return [*prefix, *map(str, argv)], env
+
+
+def run(facts, argv, *, cwd=None, wrap=None, cpu=None, env=None, program_env=None,
+        timeout=None):
+    """Runs a program of this build as `command` says, in `cwd`, its
+    output as bytes; `wrap`, a shell command that starts it as "$@" (to
+    close or redirect a descriptor first)."""
+    full, extra = command(facts, argv, cpu, program_env)
+    if wrap:
+        full = ['/bin/sh', '-c', wrap, 'sh', *full]
+    return subprocess.run(full, cwd=cwd, env=dict(os.environ, **extra, **(env or {})),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+
+
+def stop(facts):
+    """Ends what the test run left running: the Wine server of its prefix."""
+    decision = decide(facts)
+    if facts.windows and decision.get('prefix'):
+        subprocess.run([*decision['prefix'][:-1], '--stop'], env=dict(os.environ, **decision['env']))
+
+
+def exec_program(facts, argv, natively=False):
+    """`python3 -m check run FACTS -- PROGRAM ARG...`: replaces itself with
+    the program as this machine runs it (the build's emulator for CMake);
+    with `natively`, only where that is natively."""
+    try:
+        full, extra = command(facts, argv)
+    except (Skip, Failure) as why:
+        raise SystemExit(f'check run: {why}')
+    how = decide(facts)['how']
+    if natively and how != 'natively':
+        raise SystemExit(f'This host runs {facts.processor} programs {how}, and timings there '
+                         'mean nothing: the benchmarks need a host that runs them natively')
+    # As the program would have found them: Python ignores both.
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+    os.execvpe(full[0], full, dict(os.environ, **extra))
+
+
+# The probe's own verdicts on runners that only seem to run it: a shell
+# command standing in for the runner (the probe's path its $0), whether it
+# runs, and why not.
+PROBE_ROWS = [
+    # A Wine without its 32-bit part, as one new user met it: a word about
+    # rundll32.exe, nothing run, exit status 0.
+    ("echo 'wine: failed to open rundll32.exe' >&2 && exit 0", False,
+     'exit status 0 without running the program'),
+    ('echo vykostra-probe && exit 0', False, 'exit status 0 without running the program'),
+    ('exit 42', False, 'exit status 42, without a word'),
+    ("echo 'wine: configuration in L\"x\" has been updated.' >&2 && "
+     "echo 'no 32-bit loader' >&2 && exit 1", False, 'exit status 1: no 32-bit loader'),
+    ('echo vykostra-probe && exit 42', True, ''),
+]
+
+
+def check_probe(facts):
+    """runner.probe: the probe tells the runners above apart, then decides
+    how this test run's programs run."""
+    wrong = []
+    for stand_in, runs, why in PROBE_ROWS:
+        verdict = probe(['sh', '-c', stand_in], 'probe')
+        if verdict != (runs, why):
+            wrong.append(f'{stand_in}: {verdict}, expected {(runs, why)}')
+    if wrong:
+        fail("The probe's verdicts:\n  " + '\n  '.join(wrong))
+    decision = decide(facts, fresh=True)
+    print(f"this build's programs run {decision['how']}")

@@ -1,0 +1,249 @@
+# SPDX-FileCopyrightText: 2026 The VYKOSTRA developers
+# SPDX-License-Identifier: MIT
+"""The packages' bills of materials (packaging/sbom.py makes them), read
+against the packages themselves and against what the system says:
+
+  - containment: the package (the main component) nests every regular file
+    it ships, a `file` component whose SHA-256 is the file's, and nothing
+    else; each binary nests what is linked into it, at least the parts its
+    row in shipped.BINARIES names, each with the version of the Debian
+    package that holds it (as dpkg says now), a package URL of that version
+    and the system's vendor, and a licence, which the binary's licence and
+    the package's name too;
+  - dependencies: each binary's entry names what it loads, at least its
+    row's; every file has an entry; every reference is a bom-ref of the
+    document, and no bom-ref is given twice;
+  - its serial number derived from the rest of the document;
+  - with CycloneDX's own validator (tests/sbom, from npm), strict JSON.
+"""
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import tarfile
+import uuid
+import zipfile
+from pathlib import Path
+
+from . import shipped
+from .base import fail, run, which
+
+# The serial number's namespace (RFC 4122's for URLs) and its name's
+# prefix, as packaging/sbom.py derives it.
+NAMESPACE = uuid.UUID('6ba7b811-9dad-11d1-80b4-00c04fd430c8')
+
+
+def validator_folder(facts):
+    return Path(os.environ.get('VYKOSTRA_SBOM_VALIDATOR', facts.source / 'build/sbom-validator'))
+
+
+def validator_missing(facts):
+    """Why the validator cannot run here, or ''."""
+    if os.environ.get('VYKOSTRA_SBOM_VALIDATOR_UNAVAILABLE'):
+        return os.environ['VYKOSTRA_SBOM_VALIDATOR_UNAVAILABLE']
+    if not which('node'):
+        return 'node is not installed'
+    folder = validator_folder(facts)
+    if not (folder / 'node_modules/@cyclonedx/cyclonedx-library').exists():
+        return (f'it is not installed in {folder}: run `python3 -m check --install-sbom-validator`'
+                ' (.ci/run does), then build again')
+    return ''
+
+
+def install_validator(source):
+    """Installs tests/sbom's validator from npm into build/sbom-validator of
+    the source tree (or VYKOSTRA_SBOM_VALIDATOR), where every build folder's
+    checks find it; .ci/run does it once per run."""
+    folder = Path(os.environ.get('VYKOSTRA_SBOM_VALIDATOR', source / 'build/sbom-validator'))
+    if not which('node') or not which('npm'):
+        fail('node and npm are not installed')
+    lock = (source / 'tests/sbom/package-lock.json').read_text()
+    needed = max((tuple(map(int, v.split('.'))) for v in re.findall(r'"node": ">=([0-9.]+)"', lock)),
+                 default=(0,))
+    have = tuple(map(int, run(['node', '--version']).stdout.strip().lstrip('v').split('.')))
+    if have < needed:
+        fail(f"Node.js {'.'.join(map(str, have))} is older than {'.'.join(map(str, needed))}, "
+             'which the validator needs')
+    folder.mkdir(parents=True, exist_ok=True)
+    for name in ('package.json', 'package-lock.json', 'validate.js'):
+        shutil.copyfile(source / 'tests/sbom' / name, folder / name)
+    run(['npm', 'ci', '--no-audit', '--no-fund'], cwd=folder)
+    print(f'The validator is installed in {folder}')
+
+
+def _unpack(package, root):
+    shutil.rmtree(root, ignore_errors=True)
+    root.mkdir(parents=True)
+    if package.name.endswith('.deb'):
+        run(['dpkg-deb', '-x', package, root])
+    elif package.name.endswith('.zip'):
+        zipfile.ZipFile(package).extractall(root)
+    else:
+        with tarfile.open(package) as archive:
+            archive.extractall(root)
+
+
+def _sha256(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
+
+def _refs(component, refs):
+    """Every bom-ref under `component`, into `refs`, each once."""
+    if 'bom-ref' in component:
+        if component['bom-ref'] in refs:
+            fail(f"the bom-ref {component['bom-ref']} is given twice")
+        refs.add(component['bom-ref'])
+    for nested in component.get('components', []):
+        _refs(nested, refs)
+
+
+def _licence(component):
+    entry = component.get('licenses', [{}])[0]
+    return entry.get('expression') or entry.get('license', {}).get('id', '')
+
+
+def _dpkg_version(package):
+    if not which('dpkg-query'):
+        return None
+    return run(['dpkg-query', '-W', '-f=${Version}', package], check=False).stdout
+
+
+def _binary(name, file, component, loads, package_licence):
+    """A binary's parts and what it loads, against its row."""
+    rows = [r for r in shipped.BINARIES if re.search(r[0], name) and re.search(r[1], '/' + file)]
+    if not rows:
+        fail(f'{name} ships the binary {file}, which has no row in tests/check/shipped.py')
+    _, _, wanted_parts, wanted_loads = rows[-1]
+    for library in wanted_loads:
+        if f'loads:{library}' not in loads:
+            fail(f'{file} loads {library}, which its dependencies do not name (they name: {loads})')
+    binary_licence = _licence(component)
+    parts = {}
+    for part in component.get('components', []):
+        parts[part['name']] = part
+        version, purl = part.get('version'), part.get('purl')
+        if not version or not purl:
+            if which('dpkg-query'):
+                fail(f"{part['name']} in {file} has no version or package URL")
+            continue
+        found = re.match(r'pkg:deb/[a-z0-9]+/([^@]+)@([^?]+)\?arch=', purl)
+        if not found:
+            fail(f"{part['name']} in {file}: {purl} is no Debian package URL")
+        deb = found[1].replace('%2B', '+')
+        purl_version = found[2].replace('%2B', '+').replace('%3A', ':')
+        installed = _dpkg_version(deb)
+        if purl_version != version or (installed is not None and installed != version):
+            fail(f"{part['name']} in {file} has the version {version}, its package URL "
+                 f'{purl_version}, dpkg\'s {deb} {installed}')
+        part['deb'] = deb
+        licence = _licence(part)
+        if not licence:
+            fail(f"{part['name']} in {file} has no licence")
+        for term in licence.split(' AND '):
+            for holder in (binary_licence, package_licence):
+                if term not in holder:
+                    fail(f"{file} holds {part['name']} ({licence}), which its licence or the "
+                         f"package's does not name: {holder}")
+    for wanted in wanted_parts:
+        part_name, _, pattern = wanted.partition(':')
+        if part_name not in parts:
+            fail(f'{file} does not say that {part_name} is linked into it (it says: {list(parts)})')
+        if pattern and 'deb' in parts[part_name] and not re.search(pattern, parts[part_name]['deb']):
+            fail(f"{file} holds {part_name} from the package {parts[part_name]['deb']}, not from "
+                 f'one matching {pattern}')
+
+
+def check_document(package, sums, root):
+    """One package's bill of materials against the package, unpacked in
+    `root`."""
+    name = package.name
+    sbom = package.with_name(name + '.cdx.json')
+    if not sbom.exists():
+        fail(f'{name} has no bill of materials beside it')
+    if not re.search(rf'(^|\n)[0-9a-f]+  {re.escape(name)}\.cdx\.json(\n|$)', sums):
+        fail(f'SHA256SUMS does not cover {name}.cdx.json')
+    _unpack(package, root)
+    regular = sorted(str(p.relative_to(root)) for p in root.rglob('*')
+                     if p.is_file() and not p.is_symlink())
+    text = sbom.read_text()
+    doc = json.loads(text)
+    # The serial number: from the document without it, as it was derived.
+    rest = {k: v for k, v in doc.items() if k != 'serialNumber'}
+    content = hashlib.sha256(json.dumps(rest, sort_keys=True, separators=(',', ':'))
+                             .encode()).hexdigest()
+    expected = f"urn:uuid:{uuid.uuid5(NAMESPACE, 'vykostra-sbom:' + content)}"
+    if doc['serialNumber'] != expected:
+        fail(f"{name}.cdx.json has the serial number {doc['serialNumber']}, not the one its "
+             f'content gives ({expected})')
+    main = doc['metadata']['component']
+    if main['hashes'][0]['content'] != _sha256(package):
+        fail(f"{name}.cdx.json gives the package the SHA-256 {main['hashes'][0]['content']}, "
+             f'not {_sha256(package)}')
+    refs = set()
+    _refs(main, refs)
+    for component in doc['components']:
+        if component['type'] == 'file':
+            fail(f'{name}.cdx.json lists a file outside the package')
+        _refs(component, refs)
+    loads = {}
+    for entry in doc['dependencies']:
+        for ref in (entry['ref'], *entry['dependsOn']):
+            if ref not in refs:
+                fail(f'{name}.cdx.json: its dependencies name {ref}, no component of it')
+        loads[entry['ref']] = entry['dependsOn']
+    listed = []
+    for component in main['components']:
+        file = component['name']
+        if component['type'] != 'file':
+            fail(f'{name}.cdx.json: the package holds {file}, not a file')
+        if not (root / file).exists():
+            fail(f'{name}.cdx.json lists {file}, which it does not hold')
+        if component['hashes'][0]['content'] != _sha256(root / file):
+            fail(f"{name}.cdx.json: {file} has the SHA-256 {_sha256(root / file)}, not "
+                 f"{component['hashes'][0]['content']}")
+        listed.append(file)
+        if component['bom-ref'] not in loads:
+            fail(f'{name}.cdx.json: {file} has no entry in the dependencies')
+        magic = (root / file).read_bytes()[:4]
+        if (magic == b'\x7fELF' or magic[:2] == b'MZ') and not re.search(
+                r'(^|/)lib/debug/|\.debug$', file):
+            try:
+                _binary(name, file, component, loads[component['bom-ref']], _licence(main))
+            except Exception as error:
+                fail(f'{name}.cdx.json: {error}')
+    if sorted(listed) != regular:
+        fail(f'{name}.cdx.json lists the files\n{sorted(listed)}\nwhere the package holds\n{regular}')
+
+
+def check(facts, packages, work, cpack_config):
+    """Every package in `packages` (made by `cpack_config`) and its bill of
+    materials; then that a binary without its link map stops the bill of
+    materials; then CycloneDX's validator, where installed."""
+    sums = (packages / 'SHA256SUMS').read_text()
+    made = sorted(p for p in packages.iterdir()
+                  if re.search(r'\.(deb|tar\.gz|zip)$', p.name))
+    if not made:
+        fail(f'no packages in {packages}')
+    for package in made:
+        check_document(package, sums, work / 'sbom' / package.name)
+    # A binary whose link map is gone: no bill of materials, and so no package.
+    archive = [p for p in made if re.search(r'(\.zip|\.tar\.gz)$', p.name)
+               and not p.name.endswith('-symbols.zip')][-1]
+    probe = work / 'sbom-without-map'
+    shutil.rmtree(probe, ignore_errors=True)
+    (probe / 'maps').mkdir(parents=True)
+    done = subprocess.run(['python3', facts.source / 'packaging/sbom.py', cpack_config.parent / 'facts.json', probe / 'out',
+                           probe / 'work', archive, '--maps', probe / 'maps'],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if done.returncode == 0 or 'has no link map' not in done.stdout:
+        fail(f'with no link maps, the bill of materials of {archive} is still made:\n{done.stdout}')
+    if validator_missing(facts):
+        return
+    folder = validator_folder(facts)
+    if _sha256(facts.source / 'tests/sbom/package-lock.json') != _sha256(folder / 'package-lock.json'):
+        fail(f"the validator in {folder} is not tests/sbom/package-lock.json's: run "
+             '`python3 -m check --install-sbom-validator` again')
+    run(['node', facts.source / 'tests/sbom/validate.js',
+         *(str(p) + '.cdx.json' for p in made)], env={'NODE_PATH': str(folder / 'node_modules')})
