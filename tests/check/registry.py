@@ -5,7 +5,7 @@ it, and the list CTest reads (tests/checks.cmake, written at build time
 from the build's facts, as GoogleTest's discovery writes its own)."""
 import sys
 
-from . import binaries, cases, delivery, repository, runner
+from . import binaries, cases, delivery, machine, repository, runner
 
 
 def checks(facts):
@@ -55,6 +55,8 @@ def checks(facts):
         yield 'packages.signed.killed', delivery.packages_signed_killed, {}
     if not f.windows:
         yield 'man.lint', repository.man_lint, {}
+    if f.linux and not f.crosscompiling and not f.instrumented:
+        yield 'i386-root.making', machine.i386_root_making, {}
     yield 'reuse.lint', lambda f: repository.reuse_lint(f, True), {}
     yield 'reuse.lint.without-git', lambda f: repository.reuse_lint(f, False), {}
     if f.bits == 32 or f.windows:
