@@ -45,6 +45,7 @@ PACKAGES = {
         'gnupg': ['gpg'],
         'gpgconf': ['gpgconf'],
         'openssl': ['openssl'],
+        'glibc-source': ["glibc's sources, whose headers give its start files' licence"],
         'mmdebstrap': ['mmdebstrap'],
         'arch-test': ['arch-test'],
     },

@@ -201,6 +201,9 @@ def placeholder(facts, name):
         raise Skip(f"{why}: the i386 packages' Depends cannot be read from i386 libraries")
     if name == 'sbom-validator':
         raise Skip(f'the bills of materials are not validated: {sbom.validator_missing(facts)}')
+    if name == 'glibc-source':
+        raise Skip("glibc-source is not installed (Debian: glibc-source): the licence the "
+                   "bills of materials give glibc's start files is not read from their sources")
     if name == 'llvm-symbolizer':
         raise Skip('llvm-symbolizer is not installed (Debian: llvm): the DLL is not read back '
                    'through its PDB')
@@ -218,6 +221,8 @@ def placeholders(facts):
         names.append('sbom-validator')
     if facts.windows and not symbolizer():
         names.append('llvm-symbolizer')
+    if not facts.windows and not facts.sanitize and not sbom.GLIBC_SOURCE.is_dir():
+        names.append('glibc-source')
     return names
 
 

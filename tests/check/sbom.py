@@ -16,6 +16,7 @@ against the packages themselves and against what the system says:
   - its serial number derived from the rest of the document;
   - with CycloneDX's own validator (tests/sbom, from npm), strict JSON.
 """
+import fnmatch
 import hashlib
 import json
 import os
@@ -29,6 +30,67 @@ from pathlib import Path
 
 from . import shipped
 from .base import fail, run, which
+
+# Debian's names for the runtime's licences (its copyright files), as the
+# bills of materials word them.
+DEBIAN_LICENCES = {'ZPL-2.1': 'ZPL-2.1', 'public-domain': 'LicenseRef-mingw-w64-public-domain',
+                   'Lucent': 'LicenseRef-Lucent-gdtoa', 'David-Gay': 'LicenseRef-David-Gay',
+                   'Keith-Marshall': 'LicenseRef-Keith-Marshall'}
+GCC = 'GPL-3.0-or-later WITH GCC-exception-3.1'
+_glibc_sources = {}
+GLIBC_SOURCE = Path('/usr/src/glibc')
+
+
+def _dep5(deb, source):
+    """The licence Debian's machine-readable copyright file of `deb` gives
+    `source`: the last paragraph whose Files match it."""
+    found = None
+    for paragraph in Path(f'/usr/share/doc/{deb}/copyright').read_text().split('\n\n'):
+        files = re.match(r'Files:((?:[^\n]*\n?)(?:[ \t][^\n]*\n?)*)', paragraph)
+        licence = re.search(r'^License: ([^\n]+)', paragraph, re.M)
+        if files and licence and any(fnmatch.fnmatchcase(source, pattern)
+                                     for pattern in files[1].split()):
+            found = licence[1]
+        # (Files patterns take '*' across folders, as fnmatch does.)
+    return DEBIAN_LICENCES.get(found, found)
+
+
+def _glibc_header(source):
+    """The licence in the header of glibc's `source`, from Debian's
+    glibc-source: LGPL 2.1 or later, and its permission to link the compiled
+    file into any program where the header grants it."""
+    if not _glibc_sources:
+        tarball = sorted(GLIBC_SOURCE.glob('glibc-*.tar.xz'))[-1]
+        with tarfile.open(tarball) as archive:
+            for member in archive:
+                if re.search(r'/(sysdeps/(x86_64|i386)/[a-z]+\.S|debug/[a-z_]+\.c)$', member.name):
+                    _glibc_sources[member.name.split('/', 1)[1]] = \
+                        archive.extractfile(member).read(3000).decode(errors='replace')
+    header = ' '.join(_glibc_sources.get(source, '').split())
+    if 'Lesser General Public License as published by the Free Software Foundation; either ' \
+            'version 2.1 of the License, or (at your option) any later version' not in header:
+        return f'no LGPL 2.1 or later header in {source}'
+    if 'unlimited permission to link the compiled version of this file' in header and \
+            'Note that people who make modified versions of this file' in header:
+        return 'LGPL-2.1-or-later WITH GCC-exception-2.0-note'
+    return 'LGPL-2.1-or-later'
+
+
+def second_source(linked, deb):
+    """The licence of the linked file `linked` (ARCHIVE(MEMBER) or OBJECT),
+    from the Debian package `deb` that holds it: read apart from the bills
+    of materials' own table, where the sources' licences are written down."""
+    copyright_text = Path(f'/usr/share/doc/{deb}/copyright').read_text(errors='replace')
+    if 'GCC RUNTIME LIBRARY EXCEPTION' in copyright_text and re.search(r'libgcc|libstdc|crt(begin|end)|libgcov', linked):
+        return GCC
+    for pattern, template in shipped.LINKED_SOURCES:
+        found = re.search(pattern, linked)
+        if found:
+            arch = 'i386' if re.search(r'/lib32/|/i386-linux-gnu/', linked) else 'x86_64'
+            source = template.format(**found.groupdict(), arch=arch)
+            return _dep5(deb, source) if source.startswith('mingw-w64') else _glibc_header(source)
+    fail(f'{linked}: where its source lies is not known (tests/check/shipped.py LINKED_SOURCES)')
+
 
 # The serial number's namespace (RFC 4122's for URLs) and its name's
 # prefix, as packaging/sbom.py derives it.
@@ -110,7 +172,48 @@ def _dpkg_version(package):
     return run(['dpkg-query', '-W', '-f=${Version}', package], check=False).stdout
 
 
-def _binary(name, file, component, loads, package_licence):
+def _in_map(linked, map_text):
+    """Whether the linker's map names the file `linked` as it went in."""
+    archive = re.match(r'(.*)\(([^)]+)\)$', linked)
+    if not archive:
+        return f'/{Path(linked).name}' in map_text or f' {Path(linked).name}\n' in map_text
+    return (f'{Path(archive[1]).name}({archive[2]})' in map_text
+            or f' {Path(archive[1]).stem}:{archive[2]}' in map_text)
+
+
+def _owns(deb, path):
+    owners = run(['dpkg-query', '-S', path], check=False).stdout + \
+        run(['dpkg-query', '-S', os.path.realpath(path)], check=False).stdout
+    return re.search(rf'(^|, ){re.escape(deb)}(:[a-z0-9]+)?[,:]', owners, re.M)
+
+
+def _part(file, part, map_text):
+    """A linked part: each of its files is in the binary's map, in the
+    Debian package its URL names, and its licence is the one its sources
+    grant, as a second source reads them."""
+    linked = [p['value'] for p in part.get('properties', []) if p['name'] == 'vykostra:linked-file']
+    if not linked:
+        fail(f"{part['name']} in {file} names no linked file")
+    for path in linked:
+        if not _in_map(path, map_text):
+            fail(f"{file} holds {part['name']} from {path}, which its link map does not show")
+    if 'deb' not in part:
+        return
+    terms, unread = set(), False
+    for path in linked:
+        if not _owns(part['deb'], path.split('(')[0]):
+            fail(f"{part['name']} in {file}: {part['deb']} does not hold {path.split('(')[0]}")
+        if re.search(r'/(crt[^/]*|libc_nonshared\.a\(.*)$', path) and not GLIBC_SOURCE.is_dir():
+            unread = True  # reported apart: packages.glibc-source
+            continue
+        terms |= set(second_source(path, part['deb']).split(' AND '))
+    named = {term.strip('()') for term in _licence(part).split(' AND ')}
+    if terms != named and not (unread and terms <= named):
+        fail(f"{part['name']} in {file} is given {_licence(part)}; its sources grant "
+             f"{' AND '.join(sorted(terms))}")
+
+
+def _binary(name, file, component, loads, package_licence, map_text):
     """A binary's parts and what it loads, against its row."""
     rows = [r for r in shipped.BINARIES if re.search(r[0], name) and re.search(r[1], '/' + file)]
     if not rows:
@@ -128,20 +231,24 @@ def _binary(name, file, component, loads, package_licence):
             if which('dpkg-query'):
                 fail(f"{part['name']} in {file} has no version or package URL")
             continue
-        found = re.match(r'pkg:deb/[a-z0-9]+/([^@]+)@([^?]+)\?arch=', purl)
+        found = re.match(r'pkg:deb/([a-z0-9]+)/([^@]+)@([^?]+)\?arch=', purl)
         if not found:
             fail(f"{part['name']} in {file}: {purl} is no Debian package URL")
-        deb = found[1].replace('%2B', '+')
-        purl_version = found[2].replace('%2B', '+').replace('%3A', ':')
+        vendor, deb_name, purl_version = found.groups()
+        if which('dpkg-vendor') and vendor != run(['dpkg-vendor', '--query', 'Vendor']).stdout.strip().lower():
+            fail(f"{part['name']} in {file}: {purl} is not under this system's vendor")
+        deb = deb_name.replace('%2B', '+')
+        purl_version = purl_version.replace('%2B', '+').replace('%3A', ':')
         installed = _dpkg_version(deb)
         if purl_version != version or (installed is not None and installed != version):
             fail(f"{part['name']} in {file} has the version {version}, its package URL "
                  f'{purl_version}, dpkg\'s {deb} {installed}')
         part['deb'] = deb
+        _part(file, part, map_text)
         licence = _licence(part)
         if not licence:
             fail(f"{part['name']} in {file} has no licence")
-        for term in licence.split(' AND '):
+        for term in (t.strip('()') for t in licence.split(' AND ')):
             for holder in (binary_licence, package_licence):
                 if term not in holder:
                     fail(f"{file} holds {part['name']} ({licence}), which its licence or the "
@@ -155,7 +262,7 @@ def _binary(name, file, component, loads, package_licence):
                  f'one matching {pattern}')
 
 
-def check_document(package, sums, root):
+def check_document(package, sums, root, maps):
     """One package's bill of materials against the package, unpacked in
     `root`."""
     name = package.name
@@ -210,7 +317,9 @@ def check_document(package, sums, root):
         if (magic == b'\x7fELF' or magic[:2] == b'MZ') and not re.search(
                 r'(^|/)lib/debug/|\.debug$', file):
             try:
-                _binary(name, file, component, loads[component['bom-ref']], _licence(main))
+                map_file = maps / f'{Path(file).name}.map'
+                _binary(name, file, component, loads[component['bom-ref']], _licence(main),
+                        map_file.read_text(errors='replace') if map_file.exists() else '')
             except Exception as error:
                 fail(f'{name}.cdx.json: {error}')
     if sorted(listed) != regular:
@@ -227,7 +336,8 @@ def check(facts, packages, work, cpack_config):
     if not made:
         fail(f'no packages in {packages}')
     for package in made:
-        check_document(package, sums, work / 'sbom' / package.name)
+        check_document(package, sums, work / 'sbom' / package.name,
+                       cpack_config.parent / 'link-maps')
     # A binary whose link map is gone: no bill of materials, and so no package.
     archive = [p for p in made if re.search(r'(\.zip|\.tar\.gz)$', p.name)
                and not p.name.endswith('-symbols.zip')][-1]

@@ -46,3 +46,26 @@ BINARIES = [
     (r'\.(deb|tar\.gz)$', r'/bin/pgrmsg-collapse$', ['glibc', 'libgcc'],
      ['libc.so.6', 'libstdc++.so.6']),
 ]
+
+# Where the sources of what the binaries link from outside ours lie, by the
+# file the linker took (ARCHIVE(MEMBER) or OBJECT): the second source of
+# each part's licence reads them there, in Debian's machine-readable
+# copyright file (mingw-w64-crt) or in the source's own header (glibc's,
+# from Debian's glibc-source).  {stem} is the pattern's, {dll} the import
+# library's DLL, {arch} glibc's name for the architecture.
+MINGW = r'lib(32|64)_lib[a-z0-9_]+_a-'
+GDTOA = ('dmisc|dtoa|g__fmt|g_dfmt|g_ffmt|g_xfmt|gdtoa|gethex|gmisc|hd_init|hexnan|misc|qnan|'
+         'smisc|strtodg|strtodnrp|strtof|strtopx|strtorx|sum|ulp')
+LINKED_SOURCES = [
+    (r'/lib(?P<dll>[a-z0-9]+)\.a\(lib(?P=dll)(_defs?[0-9]*|_def[ht]|[hst][0-9]*)\.o\)$',
+     'mingw-w64-crt/lib-common/{dll}.def'),
+    (rf'\.a\({MINGW}(?P<stem>{GDTOA})\.o\)$', 'mingw-w64-crt/gdtoa/{stem}.c'),
+    (rf'libmingw32\.a\({MINGW}(?P<stem>[A-Za-z0-9_-]+)\.o\)$', 'mingw-w64-crt/crt/{stem}.c'),
+    (r'/crt2\.o$', 'mingw-w64-crt/crt/crtexe.c'),
+    (rf'\.a\({MINGW}(?P<stem>mingw_[a-z]+|acrt_iob_func|[a-z]+64)\.o\)$',
+     'mingw-w64-crt/stdio/{stem}.c'),
+    (rf'libmingwex\.a\({MINGW}(?P<stem>[A-Za-z0-9_]+)\.o\)$', 'mingw-w64-crt/misc/{stem}.c'),
+    (r'/(?P<stem>crti|crtn)\.o$', 'sysdeps/{arch}/{stem}.S'),
+    (r'/[gSr]?crt1\.o$', 'sysdeps/{arch}/start.S'),
+    (r'libc_nonshared\.a\((?P<stem>[a-z_]+)\.oS\)$', 'debug/{stem}.c'),
+]
