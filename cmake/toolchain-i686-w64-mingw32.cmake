@@ -6,8 +6,11 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 set(triple i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
-# For i686 without SSE (clang's default for this triple): Windows XP runs
-# on CPUs without SSE2, and the library's SSE2 and AVX2 loops carry their
-# own target and run only where the CPU has them.
+# For i686 without SSE, pinned rather than left to the compiler's default
+# for this triple: Windows XP runs on CPUs without SSE2, and the library's
+# SSE2 and AVX2 loops carry their own target and run only where the CPU
+# has them.
+string(APPEND CMAKE_C_FLAGS_INIT " -march=i686")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -march=i686")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run wine)

@@ -95,7 +95,7 @@ def link_dirs(facts, program):
     probe = Path(facts['build']) / 'CMakeFiles/sbom-probe.o'
     probe.touch()
     said = subprocess.run([facts['c_compiler'], f"--target={facts['c_target']}",
-                           f"--sysroot={facts['sysroot']}", *facts['c_flags'].split(), '-static',
+                           f"--sysroot={facts['sysroot']}", *facts['c_flags'].split(), *facts['link_flags'].split(), '-static',
                            '-###', '-o', 'probe.exe',
                            probe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     dirs = re.findall(r'"-L([^"]+)"', said.stdout)

@@ -245,6 +245,22 @@ def vector_code(facts):
                  'everywhere where that flag is missing.')
 
 
+def toolchain_floor(facts):
+    """toolchain.floor: a 32-bit build is for i686 without SSE because its
+    toolchain says so, whatever the compiler's own default: a loop the
+    compiler would vectorise, compiled with x86-64's SSE2 put first (as the
+    default of a GCC configured --with-arch-32=x86-64), and then the build's
+    flags, holds no vector instruction."""
+    source, obj = facts.tests / 'floor.c', facts.tests / 'floor.o'
+    source.write_text('void scale(float *a, int n) { for (int i = 0; i < n; ++i) a[i] *= 3; }\n')
+    run([facts.c_compiler, *([f'--target={facts.c_target}'] if facts.c_target else []),
+         '-march=x86-64', *facts.c_flags.split(), '-O3', '-c', source, '-o', obj])
+    found = re.search(r'[^\n]*' + VECTOR + r'[^\n]*', _disassemble(facts, obj))
+    if found:
+        fail(f'a 32-bit build compiled where the compiler defaults to SSE2 holds vector code '
+             f'({found[0].strip()}): its toolchain must pin -march=i686')
+
+
 def library_abi(facts, update=False):
     """The library's ABI against the baseline of its release (abi/ARCH.abi,
     the abidw description of the released library): the exported function

@@ -66,7 +66,7 @@ def _check_tree(facts, name, prefix, work):
     # pkg-config, with nothing but the installed tree in its search path
     flags = run(['pkg-config', '--cflags', '--libs', 'vykostra'],
                 env={'PKG_CONFIG_LIBDIR': str(pc_dir)}).stdout.split()
-    c_flags = facts.c_flags.split() + ([f'--target={facts.c_target}'] if facts.c_target else []) \
+    c_flags = facts.c_flags.split() + facts.link_flags.split() + ([f'--target={facts.c_target}'] if facts.c_target else []) \
         + ([f'--sysroot={facts.sysroot}'] if facts.sysroot else []) \
         + (['-static-libgcc'] if facts.windows else [])
     (work / 'pc').mkdir(parents=True, exist_ok=True)
@@ -94,9 +94,10 @@ def _needs_all(folder, files, what):
 
 
 def _debs(facts, packages, root, depends):
-    """Each Debian package's Depends and documents; Debian's own checkers
-    where installed; the stripped binaries read back to our sources through
-    the debug packages' files, found by build ID."""
+    """Each Debian package's Depends and documents; for a release build
+    (optimised, not instrumented), Debian's own checkers where installed and
+    the stripped binaries read back to our sources through the debug
+    packages' files, found by build ID."""
     for deb, pattern in shipped.DEBS.items():
         found = glob.glob(f'{packages}/{deb}_{facts.version}_*.deb')
         if not found:
@@ -106,10 +107,12 @@ def _debs(facts, packages, root, depends):
             fail(f'{deb}: Depends: {field}')
         run(['dpkg-deb', '-x', found[0], root])
         _needs_all(root / 'usr/share/doc' / deb, shipped.DEB_DOCUMENTS, deb)
+    prefix = root / 'usr'
+    if not facts.release:
+        return prefix
     lintian = which('lintian')
     if lintian:
         run([lintian, '--fail-on', 'error,warning', *glob.glob(f'{packages}/*.deb')])
-    prefix = root / 'usr'
     binaries = [*glob.glob(f'{prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1'), str(prefix / 'bin/pgrmsg-collapse')]
     if which('hardening-check'):
         run(['hardening-check', '--nocfprotection', *binaries])

@@ -34,6 +34,8 @@ def checks(facts):
     for name in delivery.placeholders(f):
         if name == 'llvm-symbolizer':
             yield f'packages.{name}', lambda f, n=name: delivery.placeholder(f, n), {}
+    if f.x86 and f.bits == 32 and not f.instrumented:
+        yield 'toolchain.floor', binaries.toolchain_floor, {}
     if f.windows:
         yield 'library.dll-tables', binaries.library_dll_tables, {}
     else:

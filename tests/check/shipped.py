@@ -64,7 +64,7 @@ LINKED_SOURCES = [
     (r'/crt2\.o$', 'mingw-w64-crt/crt/crtexe.c'),
     (rf'\.a\({MINGW}(?P<stem>mingw_[a-z]+|acrt_iob_func|[a-z]+64)\.o\)$',
      'mingw-w64-crt/stdio/{stem}.c'),
-    (rf'libmingwex\.a\({MINGW}(?P<stem>[A-Za-z0-9_]+)\.o\)$', 'mingw-w64-crt/misc/{stem}.c'),
+    (rf'\.a\({MINGW}(?P<stem>[A-Za-z0-9_]+)\.o\)$', 'mingw-w64-crt/misc/{stem}.c'),
     (r'/(?P<stem>crti|crtn)\.o$', 'sysdeps/{arch}/{stem}.S'),
     (r'/[gSr]?crt1\.o$', 'sysdeps/{arch}/start.S'),
     (r'libc_nonshared\.a\((?P<stem>[a-z_]+)\.oS\)$', 'debug/{stem}.c'),
