@@ -7,7 +7,10 @@
 
 #ifdef VYKOSTRA_X86
 #include <immintrin.h>
-#ifdef VYKOSTRA_CPU_FROM_RUNTIME
+#if defined(VYKOSTRA_CPU_FROM_WINDOWS)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#elif defined(VYKOSTRA_CPU_FROM_RUNTIME)
 // The header is written in C: its _Bool is no C++ keyword (GCC takes it
 // as one, clang does not).
 #define _Bool bool
@@ -235,8 +238,28 @@ ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Ed
     return BestScrubPath((leaf1Edx & sse2) != 0, usable);
 }
 
+ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature)) {
+    // PF_AVX2_INSTRUCTIONS_AVAILABLE, PF_XMMI64_INSTRUCTIONS_AVAILABLE.
+    // What Windows publishes is what its kernel set up for use, the
+    // registers' saving included: there is no XCR0 to read.
+    const bool avx2 = present(40);
+#ifdef __SSE2__
+    return BestScrubPath(true, avx2);
+#else
+    return BestScrubPath(avx2 || present(10), avx2);
+#endif
+}
+
+#ifdef VYKOSTRA_CPU_FROM_WINDOWS
+namespace {
+bool WindowsHas(unsigned feature) { return IsProcessorFeaturePresent(feature) != FALSE; }
+} // namespace
+#endif
+
 ScrubPath CpuScrubPath() {
-#if defined(VYKOSTRA_CPU_FROM_RUNTIME)
+#if defined(VYKOSTRA_CPU_FROM_WINDOWS)
+    return ScrubPathForWindows(WindowsHas);
+#elif defined(VYKOSTRA_CPU_FROM_RUNTIME)
     // Active: the CPU has it and the operating system saves its registers.
     return BestScrubPath(CPU_FEATURE_ACTIVE(SSE2), CPU_FEATURE_ACTIVE(AVX2));
 #elif defined(VYKOSTRA_X86)

@@ -16,15 +16,33 @@
 // (In the order of what they need of the CPU.)
 enum class ScrubPath : unsigned char { kUnknown, kNoSse, kSse2, kAvx2 };
 
-// Where the C runtime keeps what it asked the CPU and the operating system
-// when the process started (glibc 2.33 on), asking it is a function call.
-// Elsewhere the library asks the CPU itself: a cpuid costs microseconds in
-// a virtual machine, and more again in the caches its exit to the
-// hypervisor disturbs.  (VYKOSTRA_ASK_CPUID builds the asking way where
-// glibc would answer: the tests run the Windows builds' decision on Linux.)
+// Who is asked decides what asking costs, and so when a call asks.  A
+// cpuid always leaves a virtual machine for its hypervisor: 4 to 14 us
+// each in the 2-core virtual machine of README's figures, natively and
+// under Wine alike, and an ask for AVX2 takes three (leaves 0, 1 and 7)
+// and an xgetbv, against 40 to 55 us for a whole realistic call to the
+// null device.  So the library asks the CPU itself only where nobody
+// keeps the answer:
+//   - glibc 2.33 on asked the CPU and the kernel when the process started
+//     and keeps the answer (<sys/platform/x86.h>): a function call.
+//   - Windows' kernel publishes the processor's features to every process
+//     (the shared user page), and IsProcessorFeaturePresent reads them
+//     without a system call: 7 to 11 ns a call under Wine here.  Feature
+//     10, SSE2 (PF_XMMI64_INSTRUCTIONS_AVAILABLE), is answered from
+//     Windows XP on; feature 40, AVX2 (PF_AVX2_INSTRUCTIONS_AVAILABLE),
+//     only by recent Windows 10 and 11 (Microsoft's reference does not say
+//     from which; Server 2019 has been seen to say no on a CPU that has
+//     it), and an older Windows' no leaves its calls the SSE2 loop.
+//     kernel32.dll is in every process, so the import adds no module.
+//   - Elsewhere (a glibc before 2.33, another C library; VYKOSTRA_ASK_CPUID
+//     builds this way where glibc would answer, so the tests run it on
+//     Linux): cpuid and xgetbv, by a 64-bit call only once a text passes
+//     16 KiB.
 #if defined(__i386__) || defined(__x86_64__)
 #define VYKOSTRA_X86 1
-#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>) && !defined(VYKOSTRA_ASK_CPUID)
+#if defined(_WIN32)
+#define VYKOSTRA_CPU_FROM_WINDOWS 1
+#elif defined(__GLIBC__) && __has_include(<sys/platform/x86.h>) && !defined(VYKOSTRA_ASK_CPUID)
 #define VYKOSTRA_CPU_FROM_RUNTIME 1
 #endif
 #endif
@@ -36,10 +54,10 @@ enum class ScrubPath : unsigned char { kUnknown, kNoSse, kSse2, kAvx2 };
 // starts without SSE, a byte at a time (20 instructions a byte, 6,000 for
 // a 300-byte text): over the few kilobytes of a pager message that costs
 // more than asking, even where asking is three cpuids in a virtual
-// machine (about 2 us each here), so it asks at its first text.
+// machine, so it asks at its first text.
 #if defined(VYKOSTRA_X86) && !defined(__SSE2__)
 constexpr std::size_t kScrubLongText = 0;
-#elif defined(VYKOSTRA_CPU_FROM_RUNTIME)
+#elif defined(VYKOSTRA_CPU_FROM_RUNTIME) || defined(VYKOSTRA_CPU_FROM_WINDOWS)
 constexpr std::size_t kScrubLongText = 512;
 #else
 constexpr std::size_t kScrubLongText = 16384;
@@ -53,16 +71,25 @@ constexpr std::size_t kScrubLongText = 16384;
 // a test sets it to run a loop of its choice (one the CPU runs).
 std::size_t ScrubItemText(char *text, ScrubPath &path);
 
-// The loop this CPU and operating system run best: the C runtime's answer
-// where it keeps one, else cpuid's and xgetbv's.
+// The loop this CPU and operating system run best, from whoever keeps
+// the answer: glibc, Windows, else the CPU (cpuid and xgetbv).
 ScrubPath CpuScrubPath();
 
-// The same decision from the words the CPU answers: cpuid leaf 0's EAX
-// (the highest leaf), leaf 1's ECX and EDX, XCR0 (as xgetbv reads it where
-// leaf 1 allows), leaf 7's EBX (as read whatever the highest leaf: a CPU
-// asked above it answers with another leaf's words, so this decision
-// reads it only where the highest leaf allows).
+// The decision, from each kind of answer, in one order: AVX2 where it
+// runs, else SSE2 where it runs (on every x86-64 CPU), else the byte loop.
+//
+// The words the CPU answers: cpuid leaf 0's EAX (the highest leaf), leaf
+// 1's ECX and EDX, XCR0 (as xgetbv reads it where leaf 1 allows), leaf 7's
+// EBX (as read whatever the highest leaf: a CPU asked above it answers
+// with another leaf's words, so this decision reads it only where the
+// highest leaf allows).
 ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Edx, unsigned xcr0,
                        unsigned leaf7Ebx);
+
+// Windows' answers: `present(feature)` tells whether Windows says the
+// processor feature numbered `feature` is present, as
+// IsProcessorFeaturePresent does (a test gives its own).  SSE2 is asked
+// only where AVX2 is not known and the build lacks SSE2.
+ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature));
 
 #endif
