@@ -18,6 +18,9 @@
 #undef _Bool
 #else
 #include <cpuid.h>
+#ifdef VYKOSTRA_SSE2_FROM_HWCAP
+#include <sys/auxv.h>
+#endif
 #endif
 #endif
 
@@ -250,6 +253,16 @@ ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature)) {
 #endif
 }
 
+ScrubPath ScrubPathForHwcap(unsigned long hwcap) {
+    // Every CPU that runs i686 code has features above the third of leaf
+    // 1's EDX (TSC, CX8, CMOV): a word with none is glibc's, whose bits
+    // stop there (SSE2, x86-64, AVX-512).
+    const bool glibcWord = (hwcap & ~7ul) == 0;
+    const bool sse2 = (hwcap & (glibcWord ? 1ul : 1ul << 26)) != 0;
+    return BestScrubPath(sse2, false) == ScrubPath::kNoSse ? ScrubPath::kNoSse
+                                                           : ScrubPath::kSse2ThenAsk;
+}
+
 #ifdef VYKOSTRA_CPU_FROM_WINDOWS
 namespace {
 bool WindowsHas(unsigned feature) { return IsProcessorFeaturePresent(feature) != FALSE; }
@@ -291,9 +304,23 @@ std::size_t ScrubItemText(char *text, ScrubPath &path) {
 #endif
         if (bytes[done] == '\0')
             return done;
+#ifdef VYKOSTRA_SSE2_FROM_HWCAP
+        path = ScrubPathForHwcap(getauxval(AT_HWCAP));
+#else
         path = CpuScrubPath();
+#endif
     }
     bytes += done;
+#ifdef VYKOSTRA_SSE2_FROM_HWCAP
+    if (path == ScrubPath::kSse2ThenAsk) {
+        const std::size_t more = ScrubSse2<kScrubAvx2LongText>(bytes);
+        if (bytes[more] == '\0')
+            return done + more;
+        done += more;
+        bytes += more;
+        path = CpuScrubPath();
+    }
+#endif
     if (path == ScrubPath::kAvx2)
         return done + ScrubAvx2(bytes);
 #if !defined(__SSE2__) && defined(VYKOSTRA_X86)

@@ -10,9 +10,10 @@
 // calls VYKPgrMsgCollapse on a long text and on a short one, and exits 0
 // if the long one took the loop named (native: the one this CPU has, as
 // the compiler's runtime asks it), the short one the loop a call starts
-// with (or, where a call asks at its first text, the one named), and
-// every byte is the scrub's.  Built the Linux way (glibc's answer); with
-// VYKOSTRA_ASK_CPUID, the way of C libraries without one (cpuid); or
+// with (or, where a call asks at its first text, the one named, short of
+// AVX2 where only a long text asks about that), and every byte is the
+// scrub's.  Built the Linux way (glibc's answer); with VYKOSTRA_ASK_CPUID,
+// the way of C libraries without one (the auxiliary vector and cpuid); or
 // for Windows, where FEATURES (numbers apart by commas, or "none") are the
 // processor features Windows is to say are present, in place of its own
 // answers.  Exits 77, with the reason, where the loop named is one this
@@ -148,17 +149,22 @@ int main(int argc, char **argv) {
     }
 #endif
     // Before asking, a call runs SSE2 where the build's baseline has it,
-    // else no vectors; where it asks at its first text, every text is long.
+    // else no vectors; where it asks at its first text, every text is long,
+    // but where it asks about AVX2 apart, only a long text runs AVX2.
 #ifdef __SSE2__
     const std::string start = "sse2";
 #else
     const std::string start = "nosse";
 #endif
-    const std::size_t shortLength = kScrubLongText > 0 ? kScrubLongText : 13;
     const bool shortAsks = kScrubLongText == 0;
+    const std::size_t shortLength = kScrubAvx2LongText > 0 ? kScrubAvx2LongText : 13;
+    const std::string shortWant = !shortAsks               ? start
+                                  : kScrubAvx2LongText == 0 ? want
+                                  : want == "avx2"          ? "sse2"
+                                                            : want;
 
     unsigned long longRun[2], shortRun[2];
-    const bool longSame = CollapseOne(kScrubLongText * 4 + 4096, argv[2], longRun);
+    const bool longSame = CollapseOne(kScrubAvx2LongText * 4 + 4096, argv[2], longRun);
     const bool shortSame = CollapseOne(shortLength, argv[2], shortRun);
     std::string shortText(shortLength, 'a');
     ScrubPath memo = ScrubPath::kUnknown;
@@ -172,7 +178,7 @@ int main(int argc, char **argv) {
                 : shortAsks             ? "; the short text did not ask the CPU"
                                         : "; the short text asked the CPU");
     return longSame && shortSame && shortAsked == shortAsks && Took(want, longRun) &&
-                   Took(shortAsks ? want : start, shortRun)
+                   Took(shortWant, shortRun)
                ? 0
                : 1;
 }

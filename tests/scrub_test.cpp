@@ -126,8 +126,9 @@ bool WindowsSays(unsigned feature) { return feature < 64 && ((g_windowsSays >> f
 // The AVX2 loop only where the CPU has AVX2 (in a leaf it has) and the
 // operating system saves the AVX registers, else SSE2 where the CPU has it
 // (every x86-64 CPU has): from the words the CPU answers (where the
-// library asks it itself), and from what Windows says (feature 40 AVX2,
-// 10 SSE2).
+// library asks it itself), from what Windows says (feature 40 AVX2, 10
+// SSE2), and, for SSE2 alone, from the auxiliary vector's word, the
+// kernel's or glibc's.
 TEST(Scrub, LoopOnlyWhereCpuAndSystemAgree) {
     const unsigned osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5, sseAvx = 6u,
                    sse2 = 1u << 26;
@@ -177,6 +178,21 @@ TEST(Scrub, LoopOnlyWhereCpuAndSystemAgree) {
         EXPECT_EQ(ScrubPathForWindows(WindowsSays), row.path) << std::hex << row.present;
     }
 
+    // Then a long text asks cpuid about AVX2.
+    const ScrubPath hwcapNoSse = sizeof(void *) == 8 ? ScrubPath::kSse2ThenAsk : ScrubPath::kNoSse;
+    struct HwcapRow {
+        unsigned long hwcap;
+        ScrubPath path;
+    };
+    const HwcapRow hwcapRows[] = {
+        {0x1f8bfbffu, ScrubPath::kSse2ThenAsk},  // the kernel's: leaf 1's EDX
+        {0x0383f9ffu, hwcapNoSse},               // Pentium III's: SSE, no SSE2
+        {0x0183f9ffu, hwcapNoSse},               // Pentium II's
+        {1, ScrubPath::kSse2ThenAsk},            // glibc's (2.26 on): SSE2
+        {0, hwcapNoSse},                         // glibc's: no SSE2
+    };
+    for (const HwcapRow &row : hwcapRows)
+        EXPECT_EQ(ScrubPathForHwcap(row.hwcap), row.path) << std::hex << row.hwcap;
 }
 
 } // namespace
