@@ -211,19 +211,6 @@ template <std::size_t> std::size_t ScrubSse2(unsigned char *text) {
 std::size_t ScrubAvx2(unsigned char *text) { return ScrubSse2<kWhole>(text); }
 #endif
 
-// The one order of the loops, whoever answered: AVX2 where it runs, else
-// SSE2 where the CPU has it (every x86-64 CPU does), else none.
-ScrubPath BestScrubPath(bool sse2, bool avx2) {
-    if (avx2)
-        return ScrubPath::kAvx2;
-#ifdef __SSE2__
-    static_cast<void>(sse2);
-    return ScrubPath::kSse2;
-#else
-    return sse2 ? ScrubPath::kSse2 : ScrubPath::kNoSse;
-#endif
-}
-
 } // namespace
 
 ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Edx, unsigned xcr0,
@@ -239,28 +226,6 @@ ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Ed
     const bool usable = highestLeaf >= 7 && (leaf1Ecx & osxsaveAndAvx) == osxsaveAndAvx &&
                         (xcr0 & sseAndAvxState) == sseAndAvxState && (leaf7Ebx & avx2) != 0;
     return BestScrubPath((leaf1Edx & sse2) != 0, usable);
-}
-
-ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature)) {
-    // PF_AVX2_INSTRUCTIONS_AVAILABLE, PF_XMMI64_INSTRUCTIONS_AVAILABLE.
-    // What Windows publishes is what its kernel set up for use, the
-    // registers' saving included: there is no XCR0 to read.
-    const bool avx2 = present(40);
-#ifdef __SSE2__
-    return BestScrubPath(true, avx2);
-#else
-    return BestScrubPath(avx2 || present(10), avx2);
-#endif
-}
-
-ScrubPath ScrubPathForHwcap(unsigned long hwcap) {
-    // Every CPU that runs i686 code has features above the third of leaf
-    // 1's EDX (TSC, CX8, CMOV): a word with none is glibc's, whose bits
-    // stop there (SSE2, x86-64, AVX-512).
-    const bool glibcWord = (hwcap & ~7ul) == 0;
-    const bool sse2 = (hwcap & (glibcWord ? 1ul : 1ul << 26)) != 0;
-    return BestScrubPath(sse2, false) == ScrubPath::kNoSse ? ScrubPath::kNoSse
-                                                           : ScrubPath::kSse2ThenAsk;
 }
 
 #ifdef VYKOSTRA_CPU_FROM_WINDOWS

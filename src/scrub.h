@@ -101,7 +101,19 @@ ScrubPath CpuScrubPath();
 
 // The decision, from each kind of answer, in one order: AVX2 where it
 // runs, else SSE2 where it runs (on every x86-64 CPU), else the byte loop.
-//
+// (The forms that only some builds ask are here, inline: the others'
+// library is then the same code, byte for byte, as without them.)
+inline ScrubPath BestScrubPath(bool sse2, bool avx2) {
+    if (avx2)
+        return ScrubPath::kAvx2;
+#ifdef __SSE2__
+    static_cast<void>(sse2);
+    return ScrubPath::kSse2;
+#else
+    return sse2 ? ScrubPath::kSse2 : ScrubPath::kNoSse;
+#endif
+}
+
 // The words the CPU answers: cpuid leaf 0's EAX (the highest leaf), leaf
 // 1's ECX and EDX, XCR0 (as xgetbv reads it where leaf 1 allows), leaf 7's
 // EBX (as read whatever the highest leaf: a CPU asked above it answers
@@ -112,15 +124,33 @@ ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Ed
 
 // Windows' answers: `present(feature)` tells whether Windows says the
 // processor feature numbered `feature` is present, as
-// IsProcessorFeaturePresent does (a test gives its own).  SSE2 is asked
-// only where AVX2 is not known and the build lacks SSE2.
-ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature));
+// IsProcessorFeaturePresent does (a test gives its own).  AVX2 is feature
+// 40 (PF_AVX2_INSTRUCTIONS_AVAILABLE), SSE2 feature 10
+// (PF_XMMI64_INSTRUCTIONS_AVAILABLE), asked only where AVX2 is not known
+// and the build lacks SSE2.  What Windows publishes is what its kernel
+// set up for use, the registers' saving included: there is no XCR0 to
+// read.
+inline ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature)) {
+    const bool avx2 = present(40);
+#ifdef __SSE2__
+    return BestScrubPath(true, avx2);
+#else
+    return BestScrubPath(avx2 || present(10), avx2);
+#endif
+}
 
 // What a 32-bit call that asks the CPU itself learns first, from the
 // auxiliary vector's AT_HWCAP as getauxval gives it: kNoSse, or
 // kSse2ThenAsk (AVX2 is for cpuid, on a long text).  The kernel's word is
-// cpuid leaf 1's EDX (SSE2 is bit 26); glibc from 2.26 on gives its own
-// instead, with SSE2 as bit 0.
-ScrubPath ScrubPathForHwcap(unsigned long hwcap);
+// cpuid leaf 1's EDX, SSE2 its bit 26, and every CPU that runs i686 code
+// has features above its third bit (TSC, CX8, CMOV); glibc from 2.26 on
+// gives its own word instead, whose bits stop there (SSE2, x86-64,
+// AVX-512), SSE2 first.
+inline ScrubPath ScrubPathForHwcap(unsigned long hwcap) {
+    const bool glibcWord = (hwcap & ~7ul) == 0;
+    const bool sse2 = (hwcap & (glibcWord ? 1ul : 1ul << 26)) != 0;
+    return BestScrubPath(sse2, false) == ScrubPath::kNoSse ? ScrubPath::kNoSse
+                                                           : ScrubPath::kSse2ThenAsk;
+}
 
 #endif
