@@ -8,8 +8,7 @@
 // machine: a realistic call to the null device and to a file, and a 1 MiB
 // text through the call.  Then what the call's decision of its scrub loop
 // costs, and what asking the CPU instead costs (as the 32-bit DLL did at
-// every call before Windows answered it).  Times are means a call within a
-// round; a round's ratio is this DLL's time over the baseline's.
+// every call before Windows answered it).
 #include <windows.h>
 
 #include <algorithm>
@@ -77,7 +76,9 @@ double Median(std::vector<double> values) {
 }
 
 // `calls` calls of each library a round, in turn, on `message` (scrubbed
-// already, as after a host's first call), each to its own path.
+// already, as after a host's first call), each to its own path.  A round
+// gives each library's median call, and their ratio: a call that another
+// process's work on this machine stretched moves a mean, not a median.
 void Compare(const char *what, PFN_VYKPgrMsgCollapse mine, PFN_VYKPgrMsgCollapse baseline,
              const char *baselineName, HostMessage &message, const char *minePath,
              const char *baselinePath, int calls) {
@@ -86,31 +87,35 @@ void Compare(const char *what, PFN_VYKPgrMsgCollapse mine, PFN_VYKPgrMsgCollapse
     const int count = baseline != nullptr ? 2 : 1;
     for (int which = 0; which < count; ++which)
         libraries[which](message.Message(), paths[which]);
-    std::vector<double> perCall[2], ratios;
+    std::vector<double> medians[2], ratios;
+    std::vector<double> times[2];
     for (int round = 0; round < kRounds; ++round) {
-        double total[2] = {0, 0};
+        for (int which = 0; which < count; ++which)
+            times[which].clear();
         for (int call = 0; call < calls; ++call) {
             for (int turn = 0; turn < count; ++turn) {
                 const int which = (call + turn) % count;
                 const double start = Now();
                 libraries[which](message.Message(), paths[which]);
-                total[which] += Now() - start;
+                times[which].push_back((Now() - start) * 1e6);
             }
         }
         for (int which = 0; which < count; ++which)
-            perCall[which].push_back(total[which] / calls * 1e6);
+            medians[which].push_back(Median(times[which]));
         if (count == 2)
-            ratios.push_back(total[0] / total[1]);
+            ratios.push_back(medians[0].back() / medians[1].back());
     }
-    std::printf("%s, %d calls of each a round, %d rounds:\n", what, calls, kRounds);
-    std::printf("  this DLL  %8.2f us a call (rounds %.2f to %.2f)\n", Median(perCall[0]),
-                *std::min_element(perCall[0].begin(), perCall[0].end()),
-                *std::max_element(perCall[0].begin(), perCall[0].end()));
+    std::printf("%s, %d calls of each a round, %d rounds (median call of a round; the median "
+                "round, and the range):\n",
+                what, calls, kRounds);
+    std::printf("  this DLL  %8.2f us (%.2f to %.2f)\n", Median(medians[0]),
+                *std::min_element(medians[0].begin(), medians[0].end()),
+                *std::max_element(medians[0].begin(), medians[0].end()));
     if (count == 2) {
-        std::printf("  %-9s %8.2f us a call (rounds %.2f to %.2f)\n", baselineName,
-                    Median(perCall[1]), *std::min_element(perCall[1].begin(), perCall[1].end()),
-                    *std::max_element(perCall[1].begin(), perCall[1].end()));
-        std::printf("  this DLL / %s: %.3f (rounds %.3f to %.3f)\n", baselineName, Median(ratios),
+        std::printf("  %-9s %8.2f us (%.2f to %.2f)\n", baselineName, Median(medians[1]),
+                    *std::min_element(medians[1].begin(), medians[1].end()),
+                    *std::max_element(medians[1].begin(), medians[1].end()));
+        std::printf("  this DLL / %s: %.3f (%.3f to %.3f)\n", baselineName, Median(ratios),
                     *std::min_element(ratios.begin(), ratios.end()),
                     *std::max_element(ratios.begin(), ratios.end()));
     }
