@@ -19,17 +19,17 @@
 enum class ScrubPath : unsigned char { kUnknown, kNoSse, kSse2, kAvx2, kSse2ThenAsk };
 
 // Who is asked decides what asking costs, and so when a call asks.  A
-// cpuid always leaves a virtual machine for its hypervisor: 4 to 14 us
-// each in the 2-core virtual machine of README's figures, natively and
-// under Wine alike, and an ask for AVX2 takes three (leaves 0, 1 and 7)
-// and an xgetbv, against 40 to 55 us for a whole realistic call to the
-// null device.  So the library asks the CPU itself only where nobody
-// keeps the answer:
+// cpuid always leaves a virtual machine for its hypervisor: 3 to 23 us
+// each in the 2-core virtual machine of README's figures (with its
+// host's load), natively and under Wine alike, and an ask for AVX2 takes
+// three (leaves 0, 1 and 7) and an xgetbv, against 37 to 56 us for a
+// whole realistic call to the null device under Wine.  So the library
+// asks the CPU itself only where nobody keeps the answer:
 //   - glibc 2.33 on asked the CPU and the kernel when the process started
 //     and keeps the answer (<sys/platform/x86.h>): a function call.
 //   - Windows' kernel publishes the processor's features to every process
 //     (the shared user page), and IsProcessorFeaturePresent reads them
-//     without a system call: 7 to 11 ns a call under Wine here.  Feature
+//     without a system call: 5 to 11 ns a call under Wine here.  Feature
 //     10, SSE2 (PF_XMMI64_INSTRUCTIONS_AVAILABLE), is answered from
 //     Windows XP on; feature 40, AVX2 (PF_AVX2_INSTRUCTIONS_AVAILABLE),
 //     only by recent Windows 10 and 11 (Microsoft's reference does not say
@@ -147,10 +147,14 @@ inline ScrubPath ScrubPathForWindows(bool (*present)(unsigned feature)) {
 // gives its own word instead, whose bits stop there (SSE2, x86-64,
 // AVX-512), SSE2 first.
 inline ScrubPath ScrubPathForHwcap(unsigned long hwcap) {
+#ifdef __SSE2__
+    static_cast<void>(hwcap);
+    return ScrubPath::kSse2ThenAsk;
+#else
     const bool glibcWord = (hwcap & ~7ul) == 0;
     const bool sse2 = (hwcap & (glibcWord ? 1ul : 1ul << 26)) != 0;
-    return BestScrubPath(sse2, false) == ScrubPath::kNoSse ? ScrubPath::kNoSse
-                                                           : ScrubPath::kSse2ThenAsk;
+    return sse2 ? ScrubPath::kSse2ThenAsk : ScrubPath::kNoSse;
+#endif
 }
 
 #endif
