@@ -7,7 +7,10 @@
 
 #ifdef VYKOSTRA_X86
 #include <immintrin.h>
-#ifdef VYKOSTRA_CPU_FROM_RUNTIME
+#if defined(VYKOSTRA_CPU_FROM_WINDOWS)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#elif defined(VYKOSTRA_CPU_FROM_RUNTIME)
 // The header is written in C: its _Bool is no C++ keyword (GCC takes it
 // as one, clang does not).
 #define _Bool bool
@@ -15,6 +18,9 @@
 #undef _Bool
 #else
 #include <cpuid.h>
+#ifdef VYKOSTRA_SSE2_FROM_HWCAP
+#include <sys/auxv.h>
+#endif
 #endif
 #endif
 
@@ -205,19 +211,6 @@ template <std::size_t> std::size_t ScrubSse2(unsigned char *text) {
 std::size_t ScrubAvx2(unsigned char *text) { return ScrubSse2<kWhole>(text); }
 #endif
 
-// The one order of the loops, whoever answered: AVX2 where it runs, else
-// SSE2 where the CPU has it (every x86-64 CPU does), else none.
-ScrubPath BestScrubPath(bool sse2, bool avx2) {
-    if (avx2)
-        return ScrubPath::kAvx2;
-#ifdef __SSE2__
-    static_cast<void>(sse2);
-    return ScrubPath::kSse2;
-#else
-    return sse2 ? ScrubPath::kSse2 : ScrubPath::kNoSse;
-#endif
-}
-
 } // namespace
 
 ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Edx, unsigned xcr0,
@@ -235,8 +228,16 @@ ScrubPath ScrubPathFor(unsigned highestLeaf, unsigned leaf1Ecx, unsigned leaf1Ed
     return BestScrubPath((leaf1Edx & sse2) != 0, usable);
 }
 
+#ifdef VYKOSTRA_CPU_FROM_WINDOWS
+namespace {
+bool WindowsHas(unsigned feature) { return IsProcessorFeaturePresent(feature) != FALSE; }
+} // namespace
+#endif
+
 ScrubPath CpuScrubPath() {
-#if defined(VYKOSTRA_CPU_FROM_RUNTIME)
+#if defined(VYKOSTRA_CPU_FROM_WINDOWS)
+    return ScrubPathForWindows(WindowsHas);
+#elif defined(VYKOSTRA_CPU_FROM_RUNTIME)
     // Active: the CPU has it and the operating system saves its registers.
     return BestScrubPath(CPU_FEATURE_ACTIVE(SSE2), CPU_FEATURE_ACTIVE(AVX2));
 #elif defined(VYKOSTRA_X86)
@@ -268,9 +269,23 @@ std::size_t ScrubItemText(char *text, ScrubPath &path) {
 #endif
         if (bytes[done] == '\0')
             return done;
+#ifdef VYKOSTRA_SSE2_FROM_HWCAP
+        path = ScrubPathForHwcap(getauxval(AT_HWCAP));
+#else
         path = CpuScrubPath();
+#endif
     }
     bytes += done;
+#ifdef VYKOSTRA_SSE2_FROM_HWCAP
+    if (path == ScrubPath::kSse2ThenAsk) {
+        const std::size_t more = ScrubSse2<kScrubAvx2LongText>(bytes);
+        if (bytes[more] == '\0')
+            return done + more;
+        done += more;
+        bytes += more;
+        path = CpuScrubPath();
+    }
+#endif
     if (path == ScrubPath::kAvx2)
         return done + ScrubAvx2(bytes);
 #if !defined(__SSE2__) && defined(VYKOSTRA_X86)

@@ -6,13 +6,18 @@
 // a real CPU without the instructions would tell the wrong choice apart
 // (by SIGILL; qemu-user raises it for SSE on a model without SSE, not for
 // SSE2 or AVX2).
-//   scrub_probe avx2|sse2|nosse|native OUTPUT-FILE
+//   scrub_probe avx2|sse2|nosse|native OUTPUT-FILE [FEATURES]
 // calls VYKPgrMsgCollapse on a long text and on a short one, and exits 0
 // if the long one took the loop named (native: the one this CPU has, as
 // the compiler's runtime asks it), the short one the loop a call starts
-// with (or, where a call asks at its first text, the one named), and
-// every byte is the scrub's.  Built the Linux way (glibc's answer) or,
-// with VYKOSTRA_ASK_CPUID, the Windows builds' way (cpuid and xgetbv).
+// with (or, where a call asks at its first text, the one named, short of
+// AVX2 where only a long text asks about that), and every byte is the
+// scrub's.  Built the Linux way (glibc's answer); with VYKOSTRA_ASK_CPUID,
+// the way of C libraries without one (the auxiliary vector and cpuid); or
+// for Windows, where FEATURES (numbers apart by commas, or "none") are the
+// processor features Windows is to say are present, in place of its own
+// answers.  Exits 77, with the reason, where the loop named is one this
+// CPU cannot run, or Windows does not say whether it runs AVX2.
 #include <immintrin.h>
 
 namespace {
@@ -22,12 +27,31 @@ unsigned long g_searched[2];  // vectors searched: baseline, AVX2
 #define _mm_movemask_epi8(v) (++g_searched[0], _mm_movemask_epi8(v))
 #define _mm256_movemask_epi8(v) (++g_searched[1], _mm256_movemask_epi8(v))
 
-#include "../src/collapse.cpp"
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+namespace {
+// A row's answers, once it gives them: bit N says feature N is present.
+bool g_standIn = false;
+unsigned long long g_present = 0;
+BOOL WINAPI StandInFeaturePresent(DWORD feature) {
+    if (!g_standIn)
+        return IsProcessorFeaturePresent(feature);
+    return feature < 64 && ((g_present >> feature) & 1) != 0;
+}
+} // namespace
+#define IsProcessorFeaturePresent StandInFeaturePresent
+// The runtime's own fprintf, before any C++ header can choose another.
+#include "../src/output_file_msvcrt.cpp"
+#else
 #include "../src/output_file_posix.cpp"
+#endif
+#include "../src/collapse.cpp"
 #include "../src/scrub.cpp"
 #undef _mm_movemask_epi8
 #undef _mm256_movemask_epi8
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -82,25 +106,65 @@ bool Took(const std::string &loop, const unsigned long searched[2]) {
 } // namespace
 
 int main(int argc, char **argv) {
+#ifdef _WIN32
+    if (argc != 3 && argc != 4)
+        return 2;
+    if (argc == 4) {
+        g_standIn = true;
+        std::string features = argv[3];
+        if (features != "none") {
+            for (std::size_t at = 0; at <= features.size();) {
+                const std::size_t comma = std::min(features.find(',', at), features.size());
+                const unsigned long feature = std::stoul(features.substr(at, comma - at));
+                if (feature >= 64)
+                    return 2;
+                g_present |= 1ull << feature;
+                at = comma + 1;
+            }
+        }
+    }
+#else
     if (argc != 3)
         return 2;
+#endif
     std::string want = argv[1];
-    if (want == "native")
-        want = __builtin_cpu_supports("avx2")   ? "avx2"
-               : __builtin_cpu_supports("sse2") ? "sse2"
-                                                : "nosse";
+    const bool avx2Runs = __builtin_cpu_supports("avx2");
+    const bool sse2Runs = __builtin_cpu_supports("sse2");
+    if (want == "native") {
+#ifdef _WIN32
+        if (avx2Runs && !g_standIn && !IsProcessorFeaturePresent(40)) {
+            std::printf("skipped: this CPU has AVX2 and Windows does not say so "
+                        "(feature 40 is answered from recent Windows 10 on)\n");
+            return 77;
+        }
+#endif
+        want = avx2Runs ? "avx2" : sse2Runs ? "sse2" : "nosse";
+    }
+#ifdef _WIN32
+    // A row's answers are taken as they stand: one that says more than the
+    // CPU has would kill the probe.
+    if (g_standIn && ((want == "avx2" && !avx2Runs) || (want == "sse2" && !sse2Runs))) {
+        std::printf("skipped: this CPU, or its system, does not run the %s loop\n", want.c_str());
+        return 77;
+    }
+#endif
     // Before asking, a call runs SSE2 where the build's baseline has it,
-    // else no vectors; where it asks at its first text, every text is long.
+    // else no vectors; where it asks at its first text, every text is long,
+    // but where it asks about AVX2 apart, only a long text runs AVX2.
 #ifdef __SSE2__
     const std::string start = "sse2";
 #else
     const std::string start = "nosse";
 #endif
-    const std::size_t shortLength = kScrubLongText > 0 ? kScrubLongText : 13;
     const bool shortAsks = kScrubLongText == 0;
+    const std::size_t shortLength = kScrubAvx2LongText > 0 ? kScrubAvx2LongText : 13;
+    const std::string shortWant = !shortAsks               ? start
+                                  : kScrubAvx2LongText == 0 ? want
+                                  : want == "avx2"          ? "sse2"
+                                                            : want;
 
     unsigned long longRun[2], shortRun[2];
-    const bool longSame = CollapseOne(kScrubLongText * 4 + 4096, argv[2], longRun);
+    const bool longSame = CollapseOne(kScrubAvx2LongText * 4 + 4096, argv[2], longRun);
     const bool shortSame = CollapseOne(shortLength, argv[2], shortRun);
     std::string shortText(shortLength, 'a');
     ScrubPath memo = ScrubPath::kUnknown;
@@ -114,7 +178,7 @@ int main(int argc, char **argv) {
                 : shortAsks             ? "; the short text did not ask the CPU"
                                         : "; the short text asked the CPU");
     return longSame && shortSame && shortAsked == shortAsks && Took(want, longRun) &&
-                   Took(shortAsks ? want : start, shortRun)
+                   Took(shortWant, shortRun)
                ? 0
                : 1;
 }

@@ -119,10 +119,16 @@ TEST(Scrub, ItemTextAsksTheCpuOnlyForALongText) {
     }
 }
 
+// Windows' answers in a row of the table below: bit N, feature N present.
+unsigned long long g_windowsSays = 0;
+bool WindowsSays(unsigned feature) { return feature < 64 && ((g_windowsSays >> feature) & 1) != 0; }
+
 // The AVX2 loop only where the CPU has AVX2 (in a leaf it has) and the
 // operating system saves the AVX registers, else SSE2 where the CPU has it
-// (every x86-64 CPU has), from the words the CPU answers (where the
-// library asks it itself: the Windows builds).
+// (every x86-64 CPU has): from the words the CPU answers (where the
+// library asks it itself), from what Windows says (feature 40 AVX2, 10
+// SSE2), and, for SSE2 alone, from the auxiliary vector's word, the
+// kernel's or glibc's.
 TEST(Scrub, LoopOnlyWhereCpuAndSystemAgree) {
     const unsigned osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5, sseAvx = 6u,
                    sse2 = 1u << 26;
@@ -150,6 +156,43 @@ TEST(Scrub, LoopOnlyWhereCpuAndSystemAgree) {
                   row.path)
             << row.highestLeaf << " " << row.leaf1Ecx << " " << row.leaf1Edx << " " << row.xcr0
             << " " << row.leaf7Ebx;
+
+    const unsigned long long pfSse = 1ull << 6, pfSse2 = 1ull << 10, pfAvx = 1ull << 39,
+                             pfAvx2 = 1ull << 40, pfAvx512 = 1ull << 41;
+    struct WindowsRow {
+        unsigned long long present;
+        ScrubPath path;
+    };
+    const WindowsRow windowsRows[] = {
+        {pfSse2 | pfAvx | pfAvx2 | pfAvx512, ScrubPath::kAvx2},
+        {pfSse2 | pfAvx2, ScrubPath::kAvx2},
+        {pfSse2, ScrubPath::kSse2},                 // XP to Windows 10 1809: AVX2 not known
+        {pfSse2 | pfAvx | pfAvx512, ScrubPath::kSse2},
+        {~pfAvx2, ScrubPath::kSse2},                // every other feature
+        {~(pfSse2 | pfAvx2), noSse},                // SSE (feature 6) is not SSE2
+        {pfSse, noSse},
+        {0, noSse},
+    };
+    for (const WindowsRow &row : windowsRows) {
+        g_windowsSays = row.present;
+        EXPECT_EQ(ScrubPathForWindows(WindowsSays), row.path) << std::hex << row.present;
+    }
+
+    // Then a long text asks cpuid about AVX2.
+    const ScrubPath hwcapNoSse = sizeof(void *) == 8 ? ScrubPath::kSse2ThenAsk : ScrubPath::kNoSse;
+    struct HwcapRow {
+        unsigned long hwcap;
+        ScrubPath path;
+    };
+    const HwcapRow hwcapRows[] = {
+        {0x1f8bfbffu, ScrubPath::kSse2ThenAsk},  // the kernel's: leaf 1's EDX
+        {0x0383f9ffu, hwcapNoSse},               // Pentium III's: SSE, no SSE2
+        {0x0183f9ffu, hwcapNoSse},               // Pentium II's
+        {1, ScrubPath::kSse2ThenAsk},            // glibc's (2.26 on): SSE2
+        {0, hwcapNoSse},                         // glibc's: no SSE2
+    };
+    for (const HwcapRow &row : hwcapRows)
+        EXPECT_EQ(ScrubPathForHwcap(row.hwcap), row.path) << std::hex << row.hwcap;
 }
 
 } // namespace

@@ -6,10 +6,11 @@
   --register FACTS OUT         writes the build's list of checks for CTest
   run FACTS -- PROGRAM ARG...  runs a program of the build as this machine
                                runs it (the build's emulator for CMake)
-  --natively FACTS -- PROGRAM ARG...
-                               the same, where this machine runs it natively
-                               (benchmarks: timings under an emulator mean
-                               nothing); else says so and fails
+  --bench FACTS -- PROGRAM ARG...
+                               the same for a benchmark, where the program
+                               runs on the CPU itself (natively or under
+                               Wine: timings under an emulator mean nothing);
+                               else says why, and ends
   --debian-packages GROUP      the Debian packages of GROUP (main, i386)
   --install-sbom-validator     installs the bills of materials' validator
   --reproducible WORK PRESET... two copies of the tree build the same bytes
@@ -34,8 +35,8 @@ def main(argv):
     if len(argv) == 3 and argv[0] == '--register':
         registry.register(Facts(argv[1]), Path(argv[2]))
         return 0
-    if len(argv) >= 4 and argv[0] in ('run', '--natively') and argv[2] == '--':
-        runner.exec_program(Facts(argv[1]), argv[3:], natively=argv[0] == '--natively')
+    if len(argv) >= 4 and argv[0] in ('run', '--bench') and argv[2] == '--':
+        runner.exec_program(Facts(argv[1]), argv[3:], bench=argv[0] == '--bench')
     if len(argv) < 2 or argv[0].startswith('-'):
         print(__doc__, file=sys.stderr)
         return 2

@@ -384,6 +384,23 @@ def scrub_cpu(facts, way, model):
         program(facts, f'scrub_probe_{way}', loop, out, cpu=(model, oldest))
 
 
+# The same on Windows, where IsProcessorFeaturePresent answers as a row
+# says (the features it says are present; none: Windows' own answers),
+# with the loop expected of the 32-bit and the 64-bit DLL.
+WINDOWS_ROWS = {'avx2-known': ('10,40', 'avx2', 'avx2'), 'avx2-unknown': ('10', 'sse2', 'sse2'),
+                'avx-without-avx2': ('10,39,41', 'sse2', 'sse2'),
+                'nothing': ('none', 'nosse', 'sse2'), 'sse-without-sse2': ('6', 'nosse', 'sse2'),
+                'native': (None, 'native', 'native')}
+
+
+def scrub_windows(facts, row):
+    """scrub.windows.ROW: the probe build of the DLL's sources, told by
+    Windows what the row says."""
+    features, loop_32, loop_64 = WINDOWS_ROWS[row]
+    program(facts, 'scrub_probe_windows', loop_32 if facts.bits == 32 else loop_64,
+            facts.tests / f'scrub-probe-windows-{row}.out', *([features] if features else []))
+
+
 def scrub_memcheck(facts):
     """The scrub reads whole aligned vectors across a text's ends; memcheck,
     as a host may run it, must take that without a word."""

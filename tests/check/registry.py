@@ -31,6 +31,9 @@ def checks(facts):
             for model in ('native', *binaries.cpu_models(f)):
                 yield (f'scrub.cpu.{way}.{model}',
                        lambda f, w=way, m=model: binaries.scrub_cpu(f, w, m), runs)
+    if 'scrub_probe_windows' in f.targets:
+        for row in binaries.WINDOWS_ROWS:
+            yield f'scrub.windows.{row}', lambda f, r=row: binaries.scrub_windows(f, r), runs
     for name in delivery.placeholders(f):
         if name == 'llvm-symbolizer':
             yield f'packages.{name}', lambda f, n=name: delivery.placeholder(f, n), {}

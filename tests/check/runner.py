@@ -207,18 +207,23 @@ def stop(facts):
         subprocess.run([*decision['prefix'][:-1], '--stop'], env=dict(os.environ, **decision['env']))
 
 
-def exec_program(facts, argv, natively=False):
+def exec_program(facts, argv, bench=False):
     """`python3 -m check run FACTS -- PROGRAM ARG...`: replaces itself with
     the program as this machine runs it (the build's emulator for CMake);
-    with `natively`, only where that is natively."""
+    for a benchmark, only where it runs on the CPU itself, else it says why
+    and ends."""
     try:
         full, extra = command(facts, argv)
     except (Skip, Failure) as why:
+        if bench:
+            print(f'The benchmark does not run here: {why}')
+            raise SystemExit(0)
         raise SystemExit(f'check run: {why}')
     how = decide(facts)['how']
-    if natively and how != 'natively':
-        raise SystemExit(f'This host runs {facts.processor} programs {how}, and timings there '
-                         'mean nothing: the benchmarks need a host that runs them natively')
+    if bench and not (how == 'natively' or how.startswith('under Wine (the')):
+        print(f'This host runs {facts.processor} programs {how}, and timings there mean '
+              'nothing: the benchmarks need a host that runs them on the CPU itself')
+        raise SystemExit(0)
     # As the program would have found them: Python ignores both.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
