@@ -178,7 +178,7 @@ def qemu_command(kind, build_dir, agent_fd):
         line.append(f"vyk_s{n}={mode}:{path}")
         virtfs.append((f"s{n}", mode, path))
     if any(c in word for word in line for c in ' "\n'):
-        raise GuestUnavailable(f"the guest cannot share a path with a blank or quote: {line}")
+        raise GuestUnavailable(f"the guest's kernel command line cannot hold a blank or quote: {line}")
     command = [qemu, *model, "-accel", "tcg", "-machine", "pc", "-nodefaults", "-no-reboot",
                "-display", "none", "-nic", "none", "-serial", "stdio",
                "-kernel", f"{guest}/kernel", "-initrd", f"{guest}/initrd", "-append", " ".join(line),
@@ -200,6 +200,7 @@ def broker(kind, build_dir):
     except OSError:
         return  # another starter's broker serves
     listener.listen(64)
+    os.chdir("/")  # keeps no folder busy
     log = os.open(log_path(kind, build_dir), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
     os.dup2(log, 1)
     os.dup2(log, 2)
@@ -226,7 +227,7 @@ def broker(kind, build_dir):
     qemu_end.close()
 
     ready = False
-    clients = {}  # socket: its request numbers
+    clients = {}  # socket: (its request numbers, what it sent so far)
     waiting = {}  # request number: its client's socket
     queue = []    # (number, RUN frame) until the agent is ready
     last = time.monotonic()
@@ -413,6 +414,10 @@ def agent():
             except BaseException as error:
                 os.write(2, b"guest: cannot run %s: %s\n" % (argv[0], str(error).encode()))
             os._exit(127)
+        try:
+            os.setpgid(pid, pid)  # as the child does: a KILL may come first
+        except OSError:
+            pass  # it has run its program, in its own group
         os.close(out_w)
         os.close(err_w)
         jobs[number] = [pid, None, {out_r, err_r}]
