@@ -507,6 +507,14 @@ def selftest(build_dir, kind="amd64"):
           guest(["sh", "-c", 'echo "$PWD $X" >&2'], cwd="/", env={"X": "\xe9\udcff"},
                 wrap='exec "$@" 2>&1'), (0, b"/ \xc3\xa9\xff\n", b""), started)
     started = time.monotonic()
+    check("SIGPIPE as on the host", guest(["sh", "-c", "yes | head -n 1"]), (0, b"y\n", b""), started)
+    started = time.monotonic()
+    written = os.path.join(build_dir, "guest-selftest.txt")
+    guest(["sh", "-c", f"echo written > {written}"])
+    with open(written, "rb") as f:
+        check("a file the guest wrote, on the host at once", f.read(), b"written\n", started)
+    os.remove(written)
+    started = time.monotonic()
     check("no such program", guest(["no-such-program"])[0], 127, started)
     started = time.monotonic()
     check("seq 300000, as on the host", guest(["seq", "300000"]),
