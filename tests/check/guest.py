@@ -10,9 +10,13 @@ the oldest CPU the 32-bit DLL must run on:
 
 cmake/make-guest makes each one's kernel and initramfs, whose init
 (cmake/guest-init) runs this file as the agent.  The root is read-only
-under a tmpfs overlay; the build folder (and, in the i386 root, the source
-folder) is shared at its own path, read-write, so what a command writes
-lands where the host looks for it.
+under a tmpfs overlay; the build folder is shared read-write at its own
+path, so what a command writes lands where the host looks for it (and, in
+the i386 root, the source folder, read-only).  The guest caches what it
+has read of the shares for as long as it runs: after the host changes a
+file the guest has seen (a rebuild), stop() it.
+
+`python3 -m check.guest selftest BUILD_DIR [KIND]` tries it by hand.
 
 One broker process per build folder and kind owns the QEMU process and
 serves every client: run() starts it when none answers, binding its
@@ -383,7 +387,7 @@ def agent():
             data = data[os.write(fd, data):]
 
     def done(number):
-        pid, status, open_pipes = jobs[number]
+        _, status, open_pipes = jobs[number]
         if status is not None and not open_pipes:
             os.sync()  # the shares cache what is written: the host reads it next
             send(EXIT, number, b"%d" % status)
@@ -427,7 +431,7 @@ def agent():
 
     send(READY, 0, os.uname().release.encode())
     while True:
-        for ready_fd, events in poll.poll():
+        for ready_fd, _ in poll.poll():
             if ready_fd == wake_r:
                 os.read(wake_r, 4096)
                 while True:
