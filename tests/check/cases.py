@@ -25,7 +25,7 @@ def _expected(path, default=b''):
     return path.read_bytes() if path.exists() else default
 
 
-def golden(facts, case, cpu=None):
+def golden(facts, case, cpu=None, guest_kind=None):
     """One golden case through the tool:
       NAME.msg     the message description (input)
       NAME.out     the bytes the output file must hold; absent: no file made
@@ -36,7 +36,8 @@ def golden(facts, case, cpu=None):
       NAME.status  the expected exit status (absent: 0)"""
     cases = facts.source / 'tests' / 'cases'
     base = cases / case
-    work = facts.tests / ('golden-' + cpu[0] if cpu else 'golden')
+    work = facts.tests / ('golden-' + (cpu[0] if cpu else guest_kind) if cpu or guest_kind
+                          else 'golden')
     output = work / f'{case}.actual'
     shutil.rmtree(output, ignore_errors=True)
     output.unlink(missing_ok=True)
@@ -46,7 +47,8 @@ def golden(facts, case, cpu=None):
     if base.with_suffix('.dir').exists():
         output.mkdir()
     done = runner.run(facts, [facts.target('tool'), '--library', facts.target('library'),
-                              '--show-texts', f'{case}.msg', output], cwd=cases, cpu=cpu)
+                              '--show-texts', f'{case}.msg', output], cwd=cases, cpu=cpu,
+                      guest_kind=guest_kind)
     failures = []
     status = int(_expected(base.with_suffix('.status'), b'0').split()[0])
     if done.returncode != status:
@@ -187,8 +189,9 @@ def compare(facts, name):
         f'{c}.msg' for c in case_names(facts, valid_only=True))]
     argv = [resolve(a) for a in row.args] or [
         '--compare', facts.target('VYKOSTRA_loaded'), library_b, *messages]
-    wrap = row.wrap.replace('@none', str(facts.tests / 'none')).replace('$F', str(
-        facts.tests / 'reader-gone.$$'))
+    # (The FIFO in /tmp: a guest machine's share of the build folder takes none.)
+    wrap = row.wrap.replace('@none', str(facts.tests / 'none')).replace(
+        '$F', '/tmp/vykostra-reader-gone.$$')
     done = runner.run(facts, [facts.target('tool'), *argv], cwd=cases, wrap=wrap,
                       program_env={k: resolve(v) for k, v in row.env})
     expected = facts.source / 'tests' / 'compare' / (row.expect or name)

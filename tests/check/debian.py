@@ -47,6 +47,10 @@ PACKAGES = {
         'openssl': ['openssl'],
         'glibc-source': ["glibc's sources, whose headers give its start files' licence"],
         'mmdebstrap': ['mmdebstrap'],
+        'qemu-system-x86': ['qemu-system-x86_64', 'qemu-system-i386'],
+        'kmod': ['depmod'],
+        'cpio': ['cpio'],
+        'xz-utils': ['xz'],
         'arch-test': ['arch-test'],
     },
     'i386': {

@@ -17,11 +17,14 @@ def checks(facts):
     yield 'runner.probe', runner.check_probe, {'FIXTURES_SETUP': 'runner'}
     for case in cases.case_names(f):
         yield f'golden.{case}', lambda f, c=case: cases.golden(f, c), runs
-    if f.linux and f.bits == 32:
-        # The oldest CPU the 32-bit build is for: a Pentium II model,
-        # without SSE (qemu-user raises SIGILL for any SSE instruction).
+    if f.bits == 32 and (f.linux or f.windows):
+        # The oldest CPU the 32-bit builds are for: a Pentium II, without SSE
+        # (qemu raises SIGILL for any SSE instruction): qemu-user's model for
+        # Linux programs, a guest machine running Windows' under Wine.
+        how = {'cpu': ('pentium2',)} if f.linux else {'guest_kind': 'pentium2'}
         for case in cases.case_names(f):
-            yield f'golden-pentium2.{case}', lambda f, c=case: cases.golden(f, c, ('pentium2',)), {}
+            yield (f'golden-pentium2.{case}', lambda f, c=case: cases.golden(f, c, **how),
+                   {} if f.linux else runs)
     for name in ('help', 'version', 'no-operands', 'missing-library', 'sample'):
         yield f'tool.{name}', lambda f, n=name: cases.tool(f, n), runs
     for row in cases.rows(f):
@@ -72,6 +75,8 @@ def checks(facts):
             yield 'portable', lambda f: binaries.program(f, 'portable_tests'), runs
         elif not f.crosscompiling and not f.instrumented:
             yield 'scrub.memcheck', binaries.scrub_memcheck, {}
+    if f.windows and f.bits == 32:
+        yield 'runner.guest', runner.check_guest, {'FIXTURES_REQUIRED': 'runner'}
     if f.windows:
         yield 'runner.stop', runner.stop, {'FIXTURES_CLEANUP': 'runner'}
 

@@ -13,7 +13,12 @@ runs programs.  The ways, tried in this order:
   under Wine           Windows programs: the machine's Wine (the toolchain's
                        loader through cmake/wine-run); for 32-bit ones where
                        it fails, Wine in the i386 root (cmake/make-i386-root)
-                       where this host executes i386 code
+                       where this host executes i386 code; else Wine in a
+                       guest machine (guest.py: QEMU's emulation of an amd64
+                       PC booting Debian's kernel on this host's own root,
+                       one guest a test run), which runs 32-bit programs
+                       where this host's kernel will not (or where asked
+                       for: VYKOSTRA_WINDOWS_RUNNER=guest)
   not at all           every check that runs a program is skipped, with why
 
 The `runner.probe` check decides at the start of each test run and leaves
@@ -29,15 +34,31 @@ import signal
 import subprocess
 from contextlib import contextmanager
 
+from . import guest
 from .base import Failure, Skip, fail, run as host_run, which
 from .debian import package_of
 
 PROBE_WORD = 'vykostra-probe'
 
 
+def verdict(status, out, err):
+    """Whether a probe that exited `status` having said `out` and `err`
+    ran: (True, '') or (False, what happened instead)."""
+    if status == 42 and PROBE_WORD in out:
+        return True, ''
+    # What it said, less Wine's lines about making the prefix.
+    said = '\n'.join('' if re.search(r'configuration (in|directory)|working directory', line)
+                     else line for line in f'{err}\n{out}'.split('\n'))
+    last = said.strip().split('\n')[-1]
+    if status == 0:
+        return False, 'exit status 0 without running the program'
+    if not last:
+        return False, f'exit status {status}, without a word'
+    return False, f'exit status {status}: {last}'
+
+
 def probe(prefix, program, env=None, timeout=300):
-    """Whether `program` (the probe) runs under `prefix`: (True, '') or
-    (False, what happened instead)."""
+    """Whether `program` (the probe) runs under `prefix`."""
     try:
         done = subprocess.run([*prefix, str(program)], env=dict(os.environ, **(env or {})),
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
@@ -46,17 +67,7 @@ def probe(prefix, program, env=None, timeout=300):
         return False, str(error)
     except subprocess.TimeoutExpired:
         return False, f'no answer in {timeout} s'
-    if done.returncode == 42 and PROBE_WORD in done.stdout:
-        return True, ''
-    # What it said, less Wine's lines about making the prefix.
-    said = '\n'.join('' if re.search(r'configuration (in|directory)|working directory', line)
-                     else line for line in f'{done.stderr}\n{done.stdout}'.split('\n'))
-    last = said.strip().split('\n')[-1]
-    if done.returncode == 0:
-        return False, 'exit status 0 without running the program'
-    if not last:
-        return False, f'exit status {done.returncode}, without a word'
-    return False, f'exit status {done.returncode}: {last}'
+    return verdict(done.returncode, done.stdout, done.stderr)
 
 
 @contextmanager
@@ -71,7 +82,9 @@ def _wine(facts):
     prefix = facts.tests / 'wineprefix'
     env = {'VYKOSTRA_WINEPREFIX': str(prefix)}
     program = facts.target('runner_probe')
-    runs, why = probe(facts.emulator, program, env)
+    forced = os.environ.get('VYKOSTRA_WINDOWS_RUNNER') == 'guest' and facts.bits == 32
+    runs, why = (False, 'a guest machine was asked for (VYKOSTRA_WINDOWS_RUNNER=guest)') \
+        if forced else probe(facts.emulator, program, env)
     if runs:
         return dict(how="under Wine (the machine's)", prefix=facts.emulator, env=env)
     # CI names what it could not install (32-bit Wine is an i386 package).
@@ -80,13 +93,14 @@ def _wine(facts):
     if facts.bits == 32:
         # The machine's Wine cannot run 32-bit programs: the i386 root's may,
         # where this host executes i386 code itself (Wine under an emulator
-        # does not get as far as making its prefix).  The server the probe
-        # started for the machine's prefix goes with that prefix.
+        # does not get as far as making its prefix), else a guest machine's.
+        # The server the probe started for the machine's prefix goes with
+        # that prefix.
         subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=str(prefix)),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         why = f"the machine's Wine: {why}"
         root, root_why = i386_root()
-        if root:
+        if root and not forced:
             subprocess.run(['rm', '-rf', '--one-file-system', str(prefix)])
             in_root = [facts.emulator[0], '--root', root, '--bind', str(facts.source),
                        '--bind', str(facts.build), 'wine']
@@ -94,6 +108,10 @@ def _wine(facts):
             if runs:
                 return dict(how=f"under Wine (the i386 root's, {root})", prefix=in_root, env=env)
         why = f'{why}; the i386 root: {root_why}'
+        runs, guest_why = probe_guest(facts, 'amd64')
+        if runs:
+            return guest_decision(facts, 'amd64')
+        why = f'{why}; a guest machine: {guest_why}'
     return dict(how='not at all (Wine cannot start them)', prefix=[], env=env,
                 skip=f'Wine cannot start {facts.processor} Windows programs on this host ({why})')
 
@@ -114,6 +132,46 @@ def i386_root():
         return None, os.environ.get('VYKOSTRA_I386_ROOT_UNAVAILABLE',
                                     f'no complete root at {root}: make it with cmake/make-i386-root')
     return root, ''
+
+
+# The guest machines: the host's root on an amd64 PC, where 32-bit programs
+# run whatever the host's kernel says; the i386 root on a Pentium II, the
+# oldest CPU the 32-bit builds are for.  Each runs Wine in a prefix of its
+# own in the build folder, never the host's (one server a prefix).
+GUESTS = {'amd64': 'in a guest machine, an amd64 PC under QEMU',
+          'pentium2': 'in a guest machine, a Pentium II under QEMU'}
+
+
+def guest_decision(facts, kind):
+    return dict(how=f'under Wine ({GUESTS[kind]})', guest=kind,
+                prefix=[str(facts.source / 'cmake/wine-run'), 'wine'],
+                env={'VYKOSTRA_WINEPREFIX': str(facts.tests / f'wineprefix-{kind}')})
+
+
+def probe_guest(facts, kind):
+    """Whether the probe runs under Wine in the `kind` guest; its prefix is
+    made first where the host can (64-bit Wine makes one that 32-bit Wine
+    uses too), since Wine makes one far more slowly under emulation."""
+    decision = guest_decision(facts, kind)
+    prefix = decision['env']['VYKOSTRA_WINEPREFIX']
+    if kind == 'amd64' and not os.path.exists(prefix) and os.path.exists('/usr/lib/wine/wine64'):
+        subprocess.run([decision['prefix'][0], '/usr/lib/wine/wine64', 'wineboot'],
+                       env=dict(os.environ, **decision['env']), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        status, out, err = _guest_run(facts, decision, [facts.target('runner_probe')],
+                                      facts.tests, None, {}, 900)
+    except (guest.GuestUnavailable, subprocess.TimeoutExpired) as why:
+        return False, str(why)
+    return verdict(status, out.decode(errors='replace'), err.decode(errors='replace'))
+
+
+def _guest_run(facts, decision, argv, cwd, wrap, env, timeout):
+    return guest.run(decision['guest'], str(facts.build), [*decision['prefix'], *map(str, argv)],
+                     str(cwd), env=dict(os.environ, **decision['env'], **env), wrap=wrap,
+                     timeout=timeout)
 
 
 def _decide(facts):
@@ -177,8 +235,8 @@ def command(facts, argv, cpu=None, program_env=None):
         prefix, env = cpu_model(facts, *cpu), {}
     else:
         decision = decide(facts)
-        if decision.get('skip'):
-            raise Skip(decision['skip'])
+        if decision.get('skip') or decision.get('guest'):
+            raise Skip(decision.get('skip') or f"this build's programs run {decision['how']}")
         prefix, env = decision['prefix'], dict(decision.get('env', {}))
     for name, value in (program_env or {}).items():
         if prefix and os.path.basename(prefix[0]).startswith('qemu-'):
@@ -188,11 +246,24 @@ def command(facts, argv, cpu=None, program_env=None):
     return [*prefix, *map(str, argv)], env
 
 
-def run(facts, argv, *, cwd=None, wrap=None, cpu=None, env=None, program_env=None,
-        timeout=None):
-    """Runs a program of this build as `command` says, in `cwd`, its
-    output as bytes; `wrap`, a shell command that starts it as "$@" (to
-    close or redirect a descriptor first)."""
+def run(facts, argv, *, cwd=None, wrap=None, cpu=None, guest_kind=None, env=None,
+        program_env=None, timeout=None):
+    """Runs a program of this build as `command` says (or under Wine in the
+    guest `guest_kind`), in `cwd`, its output as bytes; `wrap`, a shell
+    command that starts it as "$@" (to close or redirect a descriptor
+    first)."""
+    decision = guest_decision(facts, guest_kind) if guest_kind else decide(facts)
+    if decision.get('guest') and not cpu:
+        if decision.get('skip'):
+            raise Skip(decision['skip'])
+        if program_env:
+            argv = ['env', *(f'{k}={v}' for k, v in program_env.items()), *argv]
+        try:
+            status, out, err = _guest_run(facts, decision, argv, cwd or facts.tests, wrap or None,
+                                          env or {}, timeout)
+        except guest.GuestUnavailable as why:
+            raise Skip(f'the guest machine cannot run it: {why}')
+        return subprocess.CompletedProcess(argv, status, out, err)
     full, extra = command(facts, argv, cpu, program_env)
     if wrap:
         full = ['/bin/sh', '-c', wrap, 'sh', *full]
@@ -201,10 +272,14 @@ def run(facts, argv, *, cwd=None, wrap=None, cpu=None, env=None, program_env=Non
 
 
 def stop(facts):
-    """Ends what the test run left running: the Wine server of its prefix."""
+    """runner.stop: ends what the test run left running: the Wine server of
+    its prefix, and the guest machines (which would otherwise stop on their
+    own once idle)."""
     decision = decide(facts)
-    if facts.windows and decision.get('prefix'):
+    if decision.get('prefix') and not decision.get('guest'):
         subprocess.run([*decision['prefix'][:-1], '--stop'], env=dict(os.environ, **decision['env']))
+    for kind in GUESTS:
+        guest.stop(kind, str(facts.build))
 
 
 def exec_program(facts, argv, bench=False):
@@ -256,5 +331,23 @@ def check_probe(facts):
             wrong.append(f'{stand_in}: {verdict}, expected {(runs, why)}')
     if wrong:
         fail("The probe's verdicts:\n  " + '\n  '.join(wrong))
+    # A guest left from an earlier run keeps what it read of the build
+    # folder: this run's starts afresh.
+    for kind in GUESTS if facts.windows else ():
+        guest.stop(kind, str(facts.build))
     decision = decide(facts, fresh=True)
     print(f"this build's programs run {decision['how']}")
+
+
+def check_guest(facts):
+    """runner.guest: the guest machine boots and runs the probe under Wine,
+    on every machine, so that the way 32-bit Windows programs run where the
+    host's kernel refuses them cannot rot where it is not needed."""
+    runs, why = probe_guest(facts, 'amd64')
+    if not decide(facts).get('guest'):
+        guest.stop('amd64', str(facts.build))
+    if not runs:
+        if 'is not installed' in why or 'no complete' in why:
+            raise Skip(f'no guest machine here: {why}')
+        fail(f'the guest machine does not run the probe: {why}')
+    print(f'the probe ran under Wine {GUESTS["amd64"]}')
