@@ -38,6 +38,12 @@ string(REPLACE ";" "\", \"" emulator "${VYKOSTRA_TOOLCHAIN_EMULATOR}")
 if(emulator)
   set(emulator "\"${emulator}\"")
 endif()
+# Strings as JSON holds them: a flag may quote.
+foreach(var PROJECT_SOURCE_DIR PROJECT_BINARY_DIR CMAKE_C_FLAGS CMAKE_EXE_LINKER_FLAGS
+    CMAKE_TOOLCHAIN_FILE CMAKE_C_COMPILER CMAKE_SYSROOT VYKOSTRA_SANITIZE)
+  string(REPLACE "\\" "\\\\" json_${var} "${${var}}")
+  string(REPLACE "\"" "\\\"" json_${var} "${json_${var}}")
+endforeach()
 foreach(flag VYKOSTRA_COVERAGE VYKOSTRA_DEBS BUILD_TESTING WIN32 CMAKE_CROSSCOMPILING)
   if(${flag})
     set(json_${flag} true)
@@ -46,8 +52,8 @@ foreach(flag VYKOSTRA_COVERAGE VYKOSTRA_DEBS BUILD_TESTING WIN32 CMAKE_CROSSCOMP
   endif()
 endforeach()
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/facts.json CONTENT "{
-  \"source\": \"${PROJECT_SOURCE_DIR}\",
-  \"build\": \"${PROJECT_BINARY_DIR}\",
+  \"source\": \"${json_PROJECT_SOURCE_DIR}\",
+  \"build\": \"${json_PROJECT_BINARY_DIR}\",
   \"version\": \"${PROJECT_VERSION}\",
   \"system\": \"${CMAKE_SYSTEM_NAME}\",
   \"processor\": \"${CMAKE_SYSTEM_PROCESSOR}\",
@@ -56,18 +62,18 @@ file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/facts.json CONTENT "{
   \"crosscompiling\": ${json_CMAKE_CROSSCOMPILING},
   \"emulator\": [${emulator}],
   \"build_type\": \"${CMAKE_BUILD_TYPE}\",
-  \"sanitize\": \"${VYKOSTRA_SANITIZE}\",
+  \"sanitize\": \"${json_VYKOSTRA_SANITIZE}\",
   \"coverage\": ${json_VYKOSTRA_COVERAGE},
   \"testing\": ${json_BUILD_TESTING},
   \"debs\": ${json_VYKOSTRA_DEBS},
   \"library_architecture\": \"${CMAKE_LIBRARY_ARCHITECTURE}\",
   \"generator\": \"${CMAKE_GENERATOR}\",
-  \"toolchain\": \"${CMAKE_TOOLCHAIN_FILE}\",
-  \"c_compiler\": \"${CMAKE_C_COMPILER}\",
+  \"toolchain\": \"${json_CMAKE_TOOLCHAIN_FILE}\",
+  \"c_compiler\": \"${json_CMAKE_C_COMPILER}\",
   \"c_target\": \"${CMAKE_C_COMPILER_TARGET}\",
-  \"sysroot\": \"${CMAKE_SYSROOT}\",
-  \"c_flags\": \"${CMAKE_C_FLAGS}\",
-  \"link_flags\": \"${CMAKE_EXE_LINKER_FLAGS}\",
+  \"sysroot\": \"${json_CMAKE_SYSROOT}\",
+  \"c_flags\": \"${json_CMAKE_C_FLAGS}\",
+  \"link_flags\": \"${json_CMAKE_EXE_LINKER_FLAGS}\",
   \"objdump\": \"${CMAKE_OBJDUMP}\",
   \"nm\": \"${CMAKE_NM}\",
   \"readelf\": \"${CMAKE_READELF}\",

@@ -56,7 +56,7 @@ function(vykostra_shipped target)
   get_target_property(type ${target} TYPE)
   if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY)$")
     # The linker's map: which archives and objects went into the binary,
-    # read by the packages' bills of materials (packaging/make-sbom.cmake,
+    # read by the packages' bills of materials (packaging/sbom.py,
     # which makes no package for a binary without one).
     set(maps ${PROJECT_BINARY_DIR}/link-maps)
     set(map_name $<TARGET_FILE_NAME:${target}>.map)

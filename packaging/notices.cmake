@@ -13,7 +13,7 @@ if(NOT EXISTS ${VYKOSTRA_MINGW_COPYRIGHT})
 endif()
 set(notices ${PROJECT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
 add_custom_command(OUTPUT ${notices}
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/notices.py
+  COMMAND ${Python3_EXECUTABLE} -B ${CMAKE_CURRENT_LIST_DIR}/notices.py
     ${VYKOSTRA_MINGW_COPYRIGHT} ${arch} ${notices}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/notices.py ${VYKOSTRA_MINGW_COPYRIGHT}
   COMMENT "mingw-w64's notices for the Windows packages")

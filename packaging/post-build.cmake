@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # After each CPack generator: beside each package its bill of materials,
 # then SHA256SUMS and, given a key, SHA256SUMS.asc (packaging/release.py).
-execute_process(COMMAND ${CPACK_VYKOSTRA_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/release.py
+execute_process(COMMAND ${CPACK_VYKOSTRA_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/release.py
     ${CPACK_VYKOSTRA_FACTS} ${CPACK_PACKAGE_DIRECTORY} ${CPACK_TOPLEVEL_DIRECTORY}
     "${CPACK_VYKOSTRA_SIGN_GPG_KEY}" ${CPACK_PACKAGE_FILES}
   RESULT_VARIABLE status)

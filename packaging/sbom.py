@@ -28,12 +28,16 @@ import hashlib
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tarfile
 import uuid
 import zipfile
 from pathlib import Path
+
+# Python 3.12 on checks what a tar file would write outside its folder.
+SAFE = {'filter': 'data'} if hasattr(tarfile, 'data_filter') else {}
 
 # The licences that the linked parts' own sources grant, by the file they
 # were linked from (an archive's member as ARCHIVE(MEMBER)), first match:
@@ -95,7 +99,7 @@ def link_dirs(facts, program):
     probe = Path(facts['build']) / 'CMakeFiles/sbom-probe.o'
     probe.touch()
     said = subprocess.run([facts['c_compiler'], f"--target={facts['c_target']}",
-                           f"--sysroot={facts['sysroot']}", *facts['c_flags'].split(), *facts['link_flags'].split(), '-static',
+                           f"--sysroot={facts['sysroot']}", *shlex.split(facts['c_flags']), *shlex.split(facts['link_flags']), '-static',
                            '-###', '-o', 'probe.exe',
                            probe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     dirs = re.findall(r'"-L([^"]+)"', said.stdout)
@@ -255,7 +259,7 @@ def make(facts, out, work, package, maps, vendor):
             zipfile.ZipFile(package).extractall(root)
         else:
             with tarfile.open(package) as archive:
-                archive.extractall(root)
+                archive.extractall(root, **SAFE)
         kind, component_name = 'application', re.sub(r'\.(tar\.gz|zip)$', '', name)
     files, dependencies, package_licences, loads = [], [], [], set()
     binaries = {}

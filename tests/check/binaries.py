@@ -5,6 +5,7 @@ how they are hardened, where their vector code lies, their ABI against the
 release, the DLL's PDB, and the programs that run them apart from the
 tool (the MSVC-ABI host, the layout host, the scrub's CPU probe)."""
 import re
+import shlex
 import shutil
 
 from . import runner
@@ -254,7 +255,7 @@ def toolchain_floor(facts):
     source, obj = facts.tests / 'floor.c', facts.tests / 'floor.o'
     source.write_text('void scale(float *a, int n) { for (int i = 0; i < n; ++i) a[i] *= 3; }\n')
     run([facts.c_compiler, *([f'--target={facts.c_target}'] if facts.c_target else []),
-         '-march=x86-64', *facts.c_flags.split(), '-O3', '-c', source, '-o', obj])
+         '-march=x86-64', *shlex.split(facts.c_flags), '-O3', '-c', source, '-o', obj])
     found = re.search(r'[^\n]*' + VECTOR + r'[^\n]*', _disassemble(facts, obj))
     if found:
         fail(f'a 32-bit build compiled where the compiler defaults to SSE2 holds vector code '

@@ -11,11 +11,12 @@ from .base import Skip, which
 PACKAGES = {
     'main': {
         'cmake': ['cmake', 'ctest', 'cpack'],
+        'git': ['git'],
         'ninja-build': ['ninja'],
         'g++': ['g++', 'gcc'],
         'python3': ['python3'],
         'pkg-config': ['pkg-config'],
-        'dpkg-dev': ['dpkg-deb', 'dpkg-shlibdeps', 'dpkg-vendor'],
+        'dpkg-dev': ['dpkg-shlibdeps', 'dpkg-vendor'],
         'libgtest-dev': ['GoogleTest'],
         'googletest': ['GoogleTest sources, for 32-bit and instrumented builds'],
         'clang': ['clang', 'clang-14'],

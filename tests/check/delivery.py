@@ -4,12 +4,15 @@
 (unpacked, never installed into the system) with Debian's own checkers,
 the sums and the bills of materials beside them, the source tree as a
 subproject, and a release signed with throwaway keys."""
+import contextlib
 import glob
 import os
 import re
+import shlex
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -66,7 +69,7 @@ def _check_tree(facts, name, prefix, work):
     # pkg-config, with nothing but the installed tree in its search path
     flags = run(['pkg-config', '--cflags', '--libs', 'vykostra'],
                 env={'PKG_CONFIG_LIBDIR': str(pc_dir)}).stdout.split()
-    c_flags = facts.c_flags.split() + facts.link_flags.split() + ([f'--target={facts.c_target}'] if facts.c_target else []) \
+    c_flags = shlex.split(facts.c_flags) + shlex.split(facts.link_flags) + ([f'--target={facts.c_target}'] if facts.c_target else []) \
         + ([f'--sysroot={facts.sysroot}'] if facts.sysroot else []) \
         + (['-static-libgcc'] if facts.windows else [])
     (work / 'pc').mkdir(parents=True, exist_ok=True)
@@ -110,6 +113,11 @@ def _debs(facts, packages, root, depends):
     prefix = root / 'usr'
     if not facts.release:
         return prefix
+    from .registry import registered
+    gone = [t for t in ('lintian', 'hardening-check', 'gdb')
+            if not which(t) and f'packages.{t}' not in registered(facts)]
+    if gone:
+        fail(f"{', '.join(gone)} went since this build listed its checks: build again")
     lintian = which('lintian')
     if lintian:
         run([lintian, '--fail-on', 'error,warning', *glob.glob(f'{packages}/*.deb')])
@@ -198,7 +206,10 @@ def _has_i386_libstdcxx():
 def placeholder(facts, name):
     """A part of install.consumers that cannot run here, reported apart:
     packages.lintian, .hardening-check, .gdb, .depends, .sbom-validator,
-    .llvm-symbolizer."""
+    .llvm-symbolizer, .glibc-source."""
+    if name not in placeholders(facts):
+        raise Skip(f'{name} has come since this build listed its checks: install.consumers '
+                   'does that part now (build again to drop this stand-in)')
     if name == 'depends':
         why = os.environ.get('VYKOSTRA_I386_UNAVAILABLE', 'libstdc++6:i386 is not installed')
         raise Skip(f"{why}: the i386 packages' Depends cannot be read from i386 libraries")
@@ -348,14 +359,22 @@ def packages_signed_killed(facts):
     limit kills) once its GnuPG agent runs leaves no agent and no home."""
     _signing_tools(facts)
     work = facts.tests / 'signed-killed'
-    test = subprocess.Popen(['python3', '-m', 'check', 'packages.signed', str(facts.path),
+    test = subprocess.Popen([sys.executable, '-m', 'check', 'packages.signed', str(facts.path),
                              str(work)], stdout=subprocess.PIPE, text=True,
                             start_new_session=True, cwd=Path(__file__).parent.parent,
                             env=dict(os.environ, PYTHONDONTWRITEBYTECODE='1'))
+    try:
+        _kill_signing(test)
+    finally:  # the whole signed build, whatever happened here
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(test.pid, signal.SIGKILL)
+        test.wait()
+
+
+def _kill_signing(test):
     line = test.stdout.readline()
     home = line.split(': ', 1)[1].strip() if line.startswith('GnuPG home: ') else ''
     if not home:
-        os.killpg(test.pid, signal.SIGKILL)
         fail(f'packages.signed began with {line!r}, not its GnuPG home')
 
     def agents():

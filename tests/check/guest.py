@@ -156,6 +156,11 @@ def qemu_command(kind, build_dir, agent_fd):
     root, shares = "/", [("rw", os.path.realpath(build_dir))]
     if kind == "pentium2":
         root = where("i386 root", "make-i386-root")
+        # Not made again while this guest boots on it (its makers wait).
+        import fcntl
+        global _root_lock
+        _root_lock = os.open(root + ".lock", os.O_RDONLY | os.O_CREAT, 0o644)
+        fcntl.flock(_root_lock, fcntl.LOCK_SH)
         shares.append(("ro", SOURCE))
     shares.sort(key=lambda share: share[1])  # the init mounts a folder before those in it
     line = ["console=ttyS0", "quiet", "panic=-1", f"vyk_user={os.getuid()}:{os.getgid()}",
@@ -348,7 +353,7 @@ def agent():
                     jobs[number] = subprocess.Popen(
                         argv, cwd=cwd, env=dict(item.split(b"=", 1) for item in env), bufsize=0,
                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                        process_group=0, user=uid or None, group=gid if uid else None,
+                        preexec_fn=os.setpgrp, user=uid or None, group=gid if uid else None,
                         extra_groups=[] if uid else None)
                 except Exception as error:
                     send(ERR, number, b"guest: cannot run %s: %s\n" % (argv[0], str(error).encode()))

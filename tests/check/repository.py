@@ -8,7 +8,7 @@ import os
 import shutil
 from pathlib import Path
 
-from .base import fail, run
+from .base import fail, run, which
 from .debian import tool
 
 
@@ -37,8 +37,8 @@ def _sources(source, use_git):
     elsewhere (a source archive, a clone git refuses as owned by another
     user) every file but those of .git, of build folders (any folder with a
     CMakeCache.txt) and what .gitignore names (build/: CI's logs too)."""
-    how = 'git is not used'
-    if use_git:
+    how = 'git is not used' if use_git is False else 'git is not installed'
+    if use_git and which('git'):
         done = run(['git', '-C', source, '-c', 'core.quotePath=off', 'ls-files', '--cached',
                     '--others', '--exclude-standard'], check=False)
         files = done.stdout.splitlines()
@@ -102,7 +102,12 @@ def reproducible(source, work, presets):
     .dll.a) and debug information (.debug, .pdb): no time stamps, no build
     paths.  Run by .ci/run:
       python3 -m check --reproducible WORK PRESET..."""
+    marker = work / '.made-by-check-reproducible'
+    if work.exists() and any(work.iterdir()) and not marker.exists():
+        fail(f'{work} holds what this check did not make: name an empty or new folder')
     shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    marker.touch()
     trees = [work / 'one/VYKOSTRA', work / 'two/elsewhere/vykostra-src']
     for tree in trees:
         shutil.copytree(source, tree, symlinks=True, ignore=shutil.ignore_patterns('.git', 'build'))

@@ -96,8 +96,7 @@ def _wine(facts):
         # does not get as far as making its prefix), else a guest machine's.
         # The server the probe started for the machine's prefix goes with
         # that prefix.
-        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=str(prefix)),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _stop_server(prefix)
         why = f"the machine's Wine: {why}"
         root, root_why = i386_root()
         if root and not forced:
@@ -108,7 +107,10 @@ def _wine(facts):
             if runs:
                 return dict(how=f"under Wine (the i386 root's, {root})", prefix=in_root, env=env)
         why = f'{why}; the i386 root: {root_why}'
-        runs, guest_why = probe_guest(facts, 'amd64')
+        try:
+            runs, guest_why = probe_guest(facts, 'amd64')
+        except guest.GuestUnavailable as unavailable:
+            runs, guest_why = False, str(unavailable)
         if runs:
             return guest_decision(facts, 'amd64')
         why = f'{why}; a guest machine: {guest_why}'
@@ -158,14 +160,20 @@ def probe_guest(facts, kind):
         subprocess.run([decision['prefix'][0], '/usr/lib/wine/wine64', 'wineboot'],
                        env=dict(os.environ, **decision['env']), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=prefix),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _stop_server(prefix)
     try:
         status, out, err = _guest_run(facts, decision, [facts.target('runner_probe')],
                                       facts.tests, None, {}, 900)
-    except (guest.GuestUnavailable, subprocess.TimeoutExpired) as why:
+    except subprocess.TimeoutExpired as why:
         return False, str(why)
     return verdict(status, out.decode(errors='replace'), err.decode(errors='replace'))
+
+
+def _stop_server(prefix):
+    """Stops the machine's Wine server of `prefix`, where there is one."""
+    if which('wineserver'):
+        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=str(prefix)),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def _guest_run(facts, decision, argv, cwd, wrap, env, timeout):
@@ -256,11 +264,9 @@ def run(facts, argv, *, cwd=None, wrap=None, cpu=None, guest_kind=None, env=None
     if decision.get('guest') and not cpu:
         if decision.get('skip'):
             raise Skip(decision['skip'])
-        if program_env:
-            argv = ['env', *(f'{k}={v}' for k, v in program_env.items()), *argv]
-        try:
+        try:  # (Wine hands its environment to the program)
             status, out, err = _guest_run(facts, decision, argv, cwd or facts.tests, wrap or None,
-                                          env or {}, timeout)
+                                          {**(env or {}), **(program_env or {})}, timeout)
         except guest.GuestUnavailable as why:
             raise Skip(f'the guest machine cannot run it: {why}')
         return subprocess.CompletedProcess(argv, status, out, err)
@@ -343,11 +349,17 @@ def check_guest(facts):
     """runner.guest: the guest machine boots and runs the probe under Wine,
     on every machine, so that the way 32-bit Windows programs run where the
     host's kernel refuses them cannot rot where it is not needed."""
-    runs, why = probe_guest(facts, 'amd64')
-    if not decide(facts).get('guest'):
-        guest.stop('amd64', str(facts.build))
+    if subprocess.run(['dpkg', '-s', 'wine32:i386'], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        raise Skip('the guest runs the host\'s own 32-bit Wine, and ' + os.environ.get(
+            'VYKOSTRA_I386_UNAVAILABLE', 'wine32:i386 is not installed (Debian: wine32:i386)'))
+    try:
+        runs, why = probe_guest(facts, 'amd64')
+    except guest.GuestUnavailable as unavailable:
+        raise Skip(f'no guest machine here: {unavailable}')
+    finally:
+        if not decide(facts).get('guest'):
+            guest.stop('amd64', str(facts.build))
     if not runs:
-        if 'is not installed' in why or 'no complete' in why:
-            raise Skip(f'no guest machine here: {why}')
         fail(f'the guest machine does not run the probe: {why}')
     print(f'the probe ran under Wine {GUESTS["amd64"]}')

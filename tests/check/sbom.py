@@ -23,10 +23,14 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tarfile
 import uuid
 import zipfile
 from pathlib import Path
+
+# Python 3.12 on checks what a tar file would write outside its folder.
+SAFE = {'filter': 'data'} if hasattr(tarfile, 'data_filter') else {}
 
 from . import shipped
 from .base import fail, run, which
@@ -144,7 +148,7 @@ def _unpack(package, root):
         zipfile.ZipFile(package).extractall(root)
     else:
         with tarfile.open(package) as archive:
-            archive.extractall(root)
+            archive.extractall(root, **SAFE)
 
 
 def _sha256(path):
@@ -344,7 +348,7 @@ def check(facts, packages, work, cpack_config):
     probe = work / 'sbom-without-map'
     shutil.rmtree(probe, ignore_errors=True)
     (probe / 'maps').mkdir(parents=True)
-    done = subprocess.run(['python3', facts.source / 'packaging/sbom.py', cpack_config.parent / 'facts.json', probe / 'out',
+    done = subprocess.run([sys.executable, '-B', facts.source / 'packaging/sbom.py', cpack_config.parent / 'facts.json', probe / 'out',
                            probe / 'work', archive, '--maps', probe / 'maps'],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if done.returncode == 0 or 'has no link map' not in done.stdout:
