@@ -24,11 +24,13 @@ that a document that differs in anything is another document.
 
   python3 packaging/sbom.py FACTS OUT-DIR WORK-DIR PACKAGE... [--maps DIR]
 """
+import functools
 import hashlib
 import json
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -140,6 +142,7 @@ def linked_files(facts, maps, name):
     return sorted(found)
 
 
+@functools.lru_cache(maxsize=None)  # an archive's members share it
 def debian_package(path):
     """(package, version, architecture) of the Debian package that holds the
     file `path`, or None where dpkg knows none."""
@@ -191,7 +194,7 @@ def parts(ref, files, vendor):
         debs = set()
         for file, _ in entries:
             path = file.split('(')[0]
-            deb = debian_package(path) if which('dpkg-query') else None
+            deb = debian_package(path) if shutil.which('dpkg-query') else None
             if not deb:
                 print(f'warning: {path}, linked into {ref}, belongs to no Debian package dpkg '
                       f'knows: its component {name} is given no version', file=sys.stderr)
@@ -211,11 +214,6 @@ def parts(ref, files, vendor):
     return components, licences
 
 
-def which(program):
-    return any(os.access(os.path.join(d, program), os.X_OK)
-               for d in os.environ.get('PATH', '').split(os.pathsep))
-
-
 def loaded(facts, file):
     """What the binary `file` loads: its DT_NEEDED entries or imported DLLs."""
     if facts['windows']:
@@ -227,7 +225,7 @@ def providers(facts, binaries):
     """For each library the ELF binaries load, on Debian: the package that
     provides it, the versions the binaries accept (as dpkg-shlibdeps words
     their Depends) and its licence."""
-    if facts['windows'] or not binaries or not which('dpkg-shlibdeps'):
+    if facts['windows'] or not binaries or not shutil.which('dpkg-shlibdeps'):
         return {}
     work = Path(facts['build']) / 'sbom-shlibdeps'
     (work / 'debian').mkdir(parents=True, exist_ok=True)
@@ -341,7 +339,7 @@ def main(argv):
     facts = json.loads(Path(argv[0]).read_text())
     maps = maps or Path(facts['build']) / 'link-maps'
     vendor = (run('dpkg-vendor', '--query', 'Vendor', check=False).strip().lower()
-              if which('dpkg-vendor') else '') or 'debian'
+              if shutil.which('dpkg-vendor') else '') or 'debian'
     for package in argv[3:]:
         if re.search(r'\.(deb|tar\.gz|zip)$', package):
             make(facts, Path(argv[1]), Path(argv[2]), Path(package), maps, vendor)

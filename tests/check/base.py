@@ -6,6 +6,8 @@ import json
 import os
 import shutil
 import subprocess
+import tarfile
+import zipfile
 from pathlib import Path
 
 # CTest's SKIP_RETURN_CODE for every check: a check that cannot run here
@@ -73,6 +75,20 @@ def run(argv, *, cwd=None, env=None, check=True, input=None, timeout=None):
         said = (done.stdout + done.stderr).strip().replace('\n', '\n  ')
         fail(f"{' '.join(argv)} exited {done.returncode}:\n  {said}")
     return done
+
+
+def unpack(package, into):
+    """Unpacks a .deb, .zip or .tar.gz into `into` (over what it holds)."""
+    into.mkdir(parents=True, exist_ok=True)
+    if str(package).endswith('.deb'):
+        run(['dpkg-deb', '-x', package, into])
+    elif str(package).endswith('.zip'):
+        zipfile.ZipFile(package).extractall(into)
+    else:  # (Python 3.12 on checks what a tar file would write outside its folder)
+        with tarfile.open(package) as archive:
+            archive.extractall(into, **({'filter': 'data'} if hasattr(tarfile, 'data_filter')
+                                        else {}))
+    return into
 
 
 def which(program, *names):

@@ -18,10 +18,6 @@ from .debian import tool
 WINDOWS_VERSION = {32: '5.1', 64: '5.2'}
 
 
-def _found(pattern, text):
-    return re.search(pattern, text, re.M)
-
-
 def library_exports(facts):
     """The shared library's dynamic symbols: VYKPgrMsgCollapse in the
     version node VYKOSTRA_1.0 and nothing else; its soname.  It and the tool

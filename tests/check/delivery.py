@@ -18,7 +18,7 @@ import time
 from pathlib import Path
 
 from . import runner, sbom, shipped
-from .base import Skip, fail, run, which
+from .base import Skip, fail, run, unpack, which
 from .binaries import pdb_reads_export, symbolizer
 from .debian import package_of
 
@@ -84,12 +84,6 @@ def _check_tree(facts, name, prefix, work):
              f'{(done.stdout + done.stderr).decode()}')
 
 
-def _unpack(archive, into):
-    into.mkdir(parents=True, exist_ok=True)
-    shutil.unpack_archive(str(archive), str(into))
-    return into
-
-
 def _needs_all(folder, files, what):
     for file in files:
         if not (folder / file).exists():
@@ -108,7 +102,7 @@ def _debs(facts, packages, root, depends):
         field = run(['dpkg-deb', '-f', found[0], 'Depends']).stdout.strip()
         if depends and not re.search(pattern.replace('VERSION', re.escape(facts.version)), field):
             fail(f'{deb}: Depends: {field}')
-        run(['dpkg-deb', '-x', found[0], root])
+        unpack(found[0], root)
         _needs_all(root / 'usr/share/doc' / deb, shipped.DEB_DOCUMENTS, deb)
     prefix = root / 'usr'
     if not facts.release:
@@ -138,7 +132,7 @@ def _archive(facts, packages, kind, root):
     found = [p for p in glob.glob(f'{packages}/*.{kind}') if not p.endswith('-symbols.zip')]
     if len(found) != 1:
         fail(f'expected one .{kind} package, found: {found}')
-    prefix = next(_unpack(found[0], root).iterdir())
+    prefix = next(unpack(found[0], root).iterdir())
     if facts.windows:
         # Beside the Windows .zip, its symbols: unpacked over it, they put the
         # PDB beside the DLL, where a debugger looks, and the export's address
@@ -146,7 +140,7 @@ def _archive(facts, packages, kind, root):
         symbols = glob.glob(f'{packages}/*-symbols.zip')
         if len(symbols) != 1:
             fail(f'expected one -symbols.zip beside {found[0]}, found: {symbols}')
-        _unpack(symbols[0], root)
+        unpack(symbols[0], root)
         _needs_all(prefix, shipped.WINDOWS_SYMBOLS, 'the -symbols.zip')
         if symbolizer():
             pdb_reads_export(facts, prefix / 'bin/VYKOSTRA.dll')
@@ -336,7 +330,7 @@ def _signed(facts, work, env):
         return
     root = work / 'unpacked'
     for zip_file in glob.glob(f'{packages}/*.zip'):
-        _unpack(zip_file, root)
+        unpack(zip_file, root)
     prefix = next(root.iterdir())
     for binary in ('VYKOSTRA.dll', 'pgrmsg-collapse.exe'):
         said = run(['osslsigncode', 'verify', '-CAfile', pki / 'cert.pem', '-in',

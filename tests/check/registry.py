@@ -38,7 +38,8 @@ def checks(facts):
     if 'scrub_probe_windows' in f.targets:
         for row in binaries.WINDOWS_ROWS:
             yield f'scrub.windows.{row}', lambda f, r=row: binaries.scrub_windows(f, r), runs
-    for name in delivery.placeholders(f):
+    stand_ins = delivery.placeholders(f)
+    for name in stand_ins:
         if name == 'llvm-symbolizer':
             yield f'packages.{name}', lambda f, n=name: delivery.placeholder(f, n), {}
     if f.x86 and f.bits == 32 and not f.instrumented:
@@ -55,7 +56,7 @@ def checks(facts):
                 f, None, binaries._msvc_work(f) / 'msvc-host.exe', cwd=binaries._msvc_work(f)),
                 {'FIXTURES_REQUIRED': 'msvc-host;runner'})
     if not f.sanitize:
-        for name in delivery.placeholders(f):
+        for name in stand_ins:
             if name != 'llvm-symbolizer':
                 yield f'packages.{name}', lambda f, n=name: delivery.placeholder(f, n), {}
         yield 'install.consumers', delivery.install_consumers, runs

@@ -6,7 +6,6 @@ import fnmatch
 import hashlib
 import os
 import shutil
-from pathlib import Path
 
 from .base import fail, run, which
 from .debian import tool

@@ -17,6 +17,7 @@ against the packages themselves and against what the system says:
   - with CycloneDX's own validator (tests/sbom, from npm), strict JSON.
 """
 import fnmatch
+import functools
 import hashlib
 import json
 import os
@@ -26,14 +27,10 @@ import subprocess
 import sys
 import tarfile
 import uuid
-import zipfile
 from pathlib import Path
 
-# Python 3.12 on checks what a tar file would write outside its folder.
-SAFE = {'filter': 'data'} if hasattr(tarfile, 'data_filter') else {}
-
 from . import shipped
-from .base import fail, run, which
+from .base import fail, run, unpack, which
 
 # Debian's names for the runtime's licences (its copyright files), as the
 # bills of materials word them.
@@ -45,17 +42,32 @@ _glibc_sources = {}
 GLIBC_SOURCE = Path('/usr/src/glibc')
 
 
-def _dep5(deb, source):
-    """The licence Debian's machine-readable copyright file of `deb` gives
-    `source`: the last paragraph whose Files match it."""
-    found = None
-    for paragraph in Path(f'/usr/share/doc/{deb}/copyright').read_text().split('\n\n'):
+@functools.lru_cache(maxsize=None)
+def _copyright(deb):
+    return Path(f'/usr/share/doc/{deb}/copyright').read_text(errors='replace')
+
+
+@functools.lru_cache(maxsize=None)
+def _paragraphs(deb):
+    """The Files patterns and the licence of each paragraph of `deb`'s
+    machine-readable copyright file."""
+    found = []
+    for paragraph in _copyright(deb).split('\n\n'):
         files = re.match(r'Files:((?:[^\n]*\n?)(?:[ \t][^\n]*\n?)*)', paragraph)
         licence = re.search(r'^License: ([^\n]+)', paragraph, re.M)
-        if files and licence and any(fnmatch.fnmatchcase(source, pattern)
-                                     for pattern in files[1].split()):
-            found = licence[1]
-        # (Files patterns take '*' across folders, as fnmatch does.)
+        if files and licence:
+            found.append((files[1].split(), licence[1]))
+    return found
+
+
+def _dep5(deb, source):
+    """The licence Debian's machine-readable copyright file of `deb` gives
+    `source`: the last paragraph whose Files match it (their '*' takes
+    folders too, as fnmatch's does)."""
+    found = None
+    for patterns, licence in _paragraphs(deb):
+        if any(fnmatch.fnmatchcase(source, pattern) for pattern in patterns):
+            found = licence
     return DEBIAN_LICENCES.get(found, found)
 
 
@@ -84,8 +96,7 @@ def second_source(linked, deb):
     """The licence of the linked file `linked` (ARCHIVE(MEMBER) or OBJECT),
     from the Debian package `deb` that holds it: read apart from the bills
     of materials' own table, where the sources' licences are written down."""
-    copyright_text = Path(f'/usr/share/doc/{deb}/copyright').read_text(errors='replace')
-    if 'GCC RUNTIME LIBRARY EXCEPTION' in copyright_text and re.search(r'libgcc|libstdc|crt(begin|end)|libgcov', linked):
+    if 'GCC RUNTIME LIBRARY EXCEPTION' in _copyright(deb) and re.search(r'libgcc|libstdc|crt(begin|end)|libgcov', linked):
         return GCC
     for pattern, template in shipped.LINKED_SOURCES:
         found = re.search(pattern, linked)
@@ -139,18 +150,6 @@ def install_validator(source):
     print(f'The validator is installed in {folder}')
 
 
-def _unpack(package, root):
-    shutil.rmtree(root, ignore_errors=True)
-    root.mkdir(parents=True)
-    if package.name.endswith('.deb'):
-        run(['dpkg-deb', '-x', package, root])
-    elif package.name.endswith('.zip'):
-        zipfile.ZipFile(package).extractall(root)
-    else:
-        with tarfile.open(package) as archive:
-            archive.extractall(root, **SAFE)
-
-
 def _sha256(path):
     return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
@@ -170,6 +169,7 @@ def _licence(component):
     return entry.get('expression') or entry.get('license', {}).get('id', '')
 
 
+@functools.lru_cache(maxsize=None)
 def _dpkg_version(package):
     if not which('dpkg-query'):
         return None
@@ -185,6 +185,7 @@ def _in_map(linked, map_text):
             or f' {Path(archive[1]).stem}:{archive[2]}' in map_text)
 
 
+@functools.lru_cache(maxsize=None)  # an archive's members share it
 def _owns(deb, path):
     owners = run(['dpkg-query', '-S', path], check=False).stdout + \
         run(['dpkg-query', '-S', os.path.realpath(path)], check=False).stdout
@@ -275,7 +276,8 @@ def check_document(package, sums, root, maps):
         fail(f'{name} has no bill of materials beside it')
     if not re.search(rf'(^|\n)[0-9a-f]+  {re.escape(name)}\.cdx\.json(\n|$)', sums):
         fail(f'SHA256SUMS does not cover {name}.cdx.json')
-    _unpack(package, root)
+    shutil.rmtree(root, ignore_errors=True)
+    unpack(package, root)
     regular = sorted(str(p.relative_to(root)) for p in root.rglob('*')
                      if p.is_file() and not p.is_symlink())
     text = sbom.read_text()
