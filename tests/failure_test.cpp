@@ -111,24 +111,29 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LargeFile, WritesPastTwoGiB) {
     if (sizeof(void *) != 4)
         GTEST_SKIP() << "offsets are 64-bit here";
-    TempDir dir;
-    const std::size_t textBytes = std::size_t{64} << 20;
-    const int items = 33;
-    std::vector<char> text(textBytes + 1, 'a');
-    text[textBytes] = '\0';
-    HostMessage message;
-    std::string description;
-    for (int i = 0; i < items; ++i)
-        description += "36 1 2 \"\"\n";
-    Build(message, description);
-    for (PgrMsgItem &item : message.items)
-        item.Text = text.data();
-    CaptureStderr();
-    EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), dir.Path("big").c_str()), PGRMSG_OK);
-    EXPECT_EQ(GetCapturedStderr(), "");
-    struct stat64 st {};
-    ASSERT_EQ(stat64(dir.Path("big").c_str(), &st), 0);
-    EXPECT_EQ(static_cast<uint64_t>(st.st_size), uint64_t{textBytes} * items);
+    std::string folder;  // and what the test made goes with it: 2 GiB a run
+    {
+        TempDir dir;
+        folder = dir.path;
+        const std::size_t textBytes = std::size_t{64} << 20;
+        const int items = 33;
+        std::vector<char> text(textBytes + 1, 'a');
+        text[textBytes] = '\0';
+        HostMessage message;
+        std::string description;
+        for (int i = 0; i < items; ++i)
+            description += "36 1 2 \"\"\n";
+        Build(message, description);
+        for (PgrMsgItem &item : message.items)
+            item.Text = text.data();
+        CaptureStderr();
+        EXPECT_EQ(VYKPgrMsgCollapse(message.Message(), dir.Path("big").c_str()), PGRMSG_OK);
+        EXPECT_EQ(GetCapturedStderr(), "");
+        struct stat64 st {};
+        ASSERT_EQ(stat64(dir.Path("big").c_str(), &st), 0);
+        EXPECT_EQ(static_cast<uint64_t>(st.st_size), uint64_t{textBytes} * items);
+    }
+    EXPECT_FALSE(FileExists(folder));
 }
 
 // A host that has closed some of descriptors 0, 1 and 2 (daemons close
