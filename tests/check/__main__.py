@@ -36,13 +36,20 @@ def main(argv):
         registry.register(Facts(argv[1]), Path(argv[2]))
         return 0
     if len(argv) >= 4 and argv[0] in ('run', '--bench') and argv[2] == '--':
-        runner.exec_program(Facts(argv[1]), argv[3:], bench=argv[0] == '--bench')
-    if len(argv) < 2 or argv[0].startswith('-'):
+        runner.exec_program(_facts(argv[1]), argv[3:], bench=argv[0] == '--bench')
+    if len(argv) < 2 or argv[0].startswith('-') or argv[0] == 'run':
         print(__doc__, file=sys.stderr)
         return 2
-    facts = Facts(argv[1])
+    facts = _facts(argv[1])
     function = registry.find(facts, argv[0])
     return _guarded(lambda: function(facts, *argv[2:]))
+
+
+def _facts(path):
+    try:
+        return Facts(path)
+    except (OSError, ValueError) as why:
+        raise SystemExit(f'check: no facts of a build in {path}: {why}')
 
 
 def _guarded(function):

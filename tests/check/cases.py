@@ -3,6 +3,7 @@
 """The tool on the golden cases (tests/cases), its own contract, and the
 comparison of two libraries (tests/compare), each run as this machine runs
 the build's programs (runner)."""
+import shlex
 import shutil
 from dataclasses import dataclass
 
@@ -147,7 +148,8 @@ ROWS = [
     Row('report-lost.collapse-closed', args=COLLAPSE, wrap=f'{RUN} >&-', posix=True,
         expect='report-lost'),
     Row('report-lost.collapse-close-fails', args=COLLAPSE, wrap=f'{RUN} >/dev/null',
-        env=(('LD_PRELOAD', '@@close_fails'),), posix=True, expect='report-lost'),
+        env=(('LD_PRELOAD', '@@name:close_fails'), ('LD_LIBRARY_PATH', '@@dir:close_fails')),
+        posix=True, expect='report-lost'),
     Row('report-lost.help-closed', args=('--help',), wrap=f'{RUN} >&-', posix=True,
         expect='report-lost'),
     Row('report-lost.version-closed', args=('--version',), wrap=f'{RUN} >&-', posix=True,
@@ -175,9 +177,13 @@ def compare(facts, name):
     (absent: nothing printed there), the exit status (absent: 0)."""
     row = next(row for row in rows(facts) if row.name == name)
 
-    def resolve(word):  # @@TARGET, @NAME in the tests folder, VYKOSTRA...
+    def resolve(word):  # @@[name:|dir:]TARGET, @NAME in the tests folder, VYKOSTRA...
         if word.startswith('@@'):
-            return str(facts.target(word[2:]))
+            # (LD_PRELOAD takes a name its loader finds: a path with a blank
+            # would be two words to it.)
+            part, _, target = word[2:].rpartition(':')
+            path = facts.target(target)
+            return {'': str(path), 'name': path.name, 'dir': str(path.parent)}[part]
         if word.startswith('@') and word[1:] in ('VYKOSTRA',):
             return str(facts.target('library'))
         return str(facts.tests / word[1:]) if word.startswith('@') else word
@@ -190,7 +196,7 @@ def compare(facts, name):
     argv = [resolve(a) for a in row.args] or [
         '--compare', facts.target('VYKOSTRA_loaded'), library_b, *messages]
     # (The FIFO in /tmp: a guest machine's share of the build folder takes none.)
-    wrap = row.wrap.replace('@none', str(facts.tests / 'none')).replace(
+    wrap = row.wrap.replace('@none', shlex.quote(str(facts.tests / 'none'))).replace(
         '$F', '/tmp/vykostra-reader-gone.$$')
     done = runner.run(facts, [facts.target('tool'), *argv], cwd=cases, wrap=wrap,
                       program_env={k: resolve(v) for k, v in row.env})

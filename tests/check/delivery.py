@@ -68,7 +68,8 @@ def _check_tree(facts, name, prefix, work):
     _run_consumer(facts, work / f'cmake/consumer{exe}', library, work / 'out.txt')
     # pkg-config, with nothing but the installed tree in its search path
     flags = run(['pkg-config', '--cflags', '--libs', 'vykostra'],
-                env={'PKG_CONFIG_LIBDIR': str(pc_dir)}).stdout.split()
+                env={'PKG_CONFIG_LIBDIR': str(pc_dir)}).stdout
+    flags = shlex.split(flags)
     c_flags = shlex.split(facts.c_flags) + shlex.split(facts.link_flags) + ([f'--target={facts.c_target}'] if facts.c_target else []) \
         + ([f'--sysroot={facts.sysroot}'] if facts.sysroot else []) \
         + (['-static-libgcc'] if facts.windows else [])
@@ -114,7 +115,12 @@ def _debs(facts, packages, root, depends):
         fail(f"{', '.join(gone)} went since this build listed its checks: build again")
     lintian = which('lintian')
     if lintian:
-        run([lintian, '--fail-on', 'error,warning', *glob.glob(f'{packages}/*.deb')])
+        # (in a temporary folder of its own: it leaves files in one)
+        scratch = root.parent / 'lintian-tmp'
+        scratch.mkdir(exist_ok=True)
+        run([lintian, '--fail-on', 'error,warning', *glob.glob(f'{packages}/*.deb')],
+            env={'TMPDIR': str(scratch)})
+        shutil.rmtree(scratch)
     binaries = [*glob.glob(f'{prefix}/lib/*-linux-gnu/libVYKOSTRA.so.1'), str(prefix / 'bin/pgrmsg-collapse')]
     if which('hardening-check'):
         run(['hardening-check', '--nocfprotection', *binaries])
@@ -353,16 +359,21 @@ def packages_signed_killed(facts):
     limit kills) once its GnuPG agent runs leaves no agent and no home."""
     _signing_tools(facts)
     work = facts.tests / 'signed-killed'
+    # Its compilers' temporary files, cut short, in a folder of the check's.
+    scratch = facts.tests / 'signed-killed-tmp'
+    shutil.rmtree(scratch, ignore_errors=True)
+    scratch.mkdir()
     test = subprocess.Popen([sys.executable, '-m', 'check', 'packages.signed', str(facts.path),
                              str(work)], stdout=subprocess.PIPE, text=True,
                             start_new_session=True, cwd=Path(__file__).parent.parent,
-                            env=dict(os.environ, PYTHONDONTWRITEBYTECODE='1'))
+                            env=dict(os.environ, PYTHONDONTWRITEBYTECODE='1', TMPDIR=str(scratch)))
     try:
         _kill_signing(test)
     finally:  # the whole signed build, whatever happened here
         with contextlib.suppress(ProcessLookupError):
             os.killpg(test.pid, signal.SIGKILL)
         test.wait()
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def _kill_signing(test):

@@ -308,7 +308,10 @@ def exec_program(facts, argv, bench=False):
     # As the program would have found them: Python ignores both.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
-    os.execvpe(full[0], full, dict(os.environ, **extra))
+    try:
+        os.execvpe(full[0], full, dict(os.environ, **extra))
+    except OSError as why:
+        raise SystemExit(f'check run: cannot run {full[0]}: {why}')
 
 
 # The probe's own verdicts on runners that only seem to run it: a shell

@@ -124,7 +124,7 @@ def validator_missing(facts):
         return 'node is not installed'
     folder = validator_folder(facts)
     if not (folder / 'node_modules/@cyclonedx/cyclonedx-library').exists():
-        return (f'it is not installed in {folder}: run `python3 -m check --install-sbom-validator`'
+        return (f'it is not installed in {folder}: run `PYTHONPATH=tests python3 -m check --install-sbom-validator`'
                 ' (.ci/run does), then build again')
     return ''
 
@@ -360,6 +360,6 @@ def check(facts, packages, work, cpack_config):
     folder = validator_folder(facts)
     if _sha256(facts.source / 'tests/sbom/package-lock.json') != _sha256(folder / 'package-lock.json'):
         fail(f"the validator in {folder} is not tests/sbom/package-lock.json's: run "
-             '`python3 -m check --install-sbom-validator` again')
+             '`PYTHONPATH=tests python3 -m check --install-sbom-validator` again')
     run(['node', facts.source / 'tests/sbom/validate.js',
          *(str(p) + '.cdx.json' for p in made)], env={'NODE_PATH': str(folder / 'node_modules')})
