@@ -114,11 +114,9 @@ BENCHMARK(ScrubThroughCall);
 
 // Sixteen lists, 52 texts of 20 to 200 bytes, written to a file in /tmp.
 void RealisticCall(benchmark::State &state) {
-    const unsigned lists[16] = {36, 68, 72, 76, 80, 84, 92, 96,
-                                140, 144, 148, 152, 156, 160, 164, 168};
     std::vector<ItemSpec> specs(52);
     for (std::size_t i = 0; i < specs.size(); ++i) {
-        specs[i].list = lists[i % 16];
+        specs[i].list = HeadInTurn(i);
         specs[i].kind = PGRMSG_KIND_TEXT;
         specs[i].size = 2;
         const std::vector<char> text = MakeText(20 + (i * 37) % 180);

@@ -57,11 +57,9 @@ std::string MakeText(std::size_t bytes, uint32_t state) {
 
 // The sixteen lists, 48 text items of 20 to 300 bytes.
 std::vector<ItemSpec> RealisticMessage() {
-    const unsigned lists[16] = {36, 68, 72, 76, 80, 84, 92, 96,
-                                140, 144, 148, 152, 156, 160, 164, 168};
     std::vector<ItemSpec> specs(48);
     for (std::size_t i = 0; i < specs.size(); ++i) {
-        specs[i].list = lists[i % 16];
+        specs[i].list = HeadInTurn(i);
         specs[i].kind = PGRMSG_KIND_TEXT;
         specs[i].size = 2;
         specs[i].text = MakeText(20 + (i * 97) % 281, static_cast<uint32_t>(i));

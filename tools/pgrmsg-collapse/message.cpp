@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -70,6 +71,8 @@ std::string HeadOffsetsText() {
         text += (text.empty() ? "" : ", ") + std::to_string(head.list);
     return text;
 }
+
+unsigned HeadInTurn(std::size_t n) { return kHeads[n % std::size(kHeads)].list; }
 
 void BuildMessage(const std::vector<ItemSpec> &specs, HostMessage &m) {
     m.specs = specs;

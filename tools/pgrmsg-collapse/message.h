@@ -6,6 +6,7 @@
 #ifndef PGRMSG_MESSAGE_H
 #define PGRMSG_MESSAGE_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ void SetHead(PgrMsg *message, unsigned list, PgrMsgItem *item);
 
 // "36, 68, ..., 168": the heads' offsets in ascending order.
 std::string HeadOffsetsText();
+// The offset of head `n` in that order, counted round the sixteen: a
+// message spread over every list.
+unsigned HeadInTurn(std::size_t n);
 
 struct HostMessage {
     std::vector<ItemSpec> specs;
