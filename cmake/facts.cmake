@@ -9,7 +9,7 @@ foreach(pair library:VYKOSTRA tool:pgrmsg-collapse layout_test:layout_test
     scrub_probe_glibc:scrub_probe_glibc scrub_probe_cpuid:scrub_probe_cpuid
     scrub_probe_windows:scrub_probe_windows close_fails:close_fails
     variant_walk:variant_walk variant_diagnostic:variant_diagnostic
-    variant_scrub:variant_scrub variant_quiet:variant_quiet)
+    variant_scrub:variant_scrub variant_quiet:variant_quiet collapse_fuzz:collapse_fuzz)
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 key)
   list(GET pair 1 target)

@@ -82,6 +82,22 @@ std::string ReadBack(const char *path) {
     return bytes;
 }
 
+// The output file, one a process, in the temporary folder ($TMPDIR) and
+// removed at exit: a fuzz run leaves nothing behind on the machine.
+std::string gOutput;
+
+void RemoveOutput() { unlink(gOutput.c_str()); }
+
+const char *OutputPath() {
+    if (gOutput.empty()) {
+        const char *folder = getenv("TMPDIR");
+        gOutput = std::string(folder && *folder ? folder : "/tmp") + "/vykostra-fuzz." +
+                  std::to_string(getpid());
+        atexit(RemoveOutput);
+    }
+    return gOutput.c_str();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -167,8 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     // The library, with its diagnostics caught in memory.
-    static const std::string out = "/tmp/vykostra-fuzz." + std::to_string(getpid());
-    const char *path = mode == kToFile ? out.c_str() : mode == kToFullDevice ? "/dev/full" : "/tmp";
+    const char *path = mode == kToFile ? OutputPath() : mode == kToFullDevice ? "/dev/full" : "/tmp";
     char *caught = nullptr;
     size_t caughtSize = 0;
     FILE *saved = stderr;

@@ -3,8 +3,10 @@
 """Building and testing never harm the machine they run on: making the
 i386 root (cmake/make-i386-root) with a stand-in for mmdebstrap that
 mounts what the real one mounts, killed at its worst moment, twice at
-once, over a folder it did not make and under a test that uses the root."""
+once, over a folder it did not make and under a test that uses the root;
+a fuzz run, which writes files as it goes."""
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -129,3 +131,22 @@ def i386_root_making(facts, inside=''):
     if time.monotonic() - started < 1.5:
         fail('the root was made again while a test held it')
     print('killed, stray mount, foreign folder, two at once, in use: the machine unharmed')
+
+
+def fuzz_leaves_nothing(facts):
+    """fuzz.leaves-nothing: the library's fuzz target, run on its seeds,
+    leaves no file in its temporary folder ($TMPDIR) nor in /tmp."""
+    folder = facts.tests / 'fuzz-tmp'
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    fuzzer = subprocess.Popen([facts.target('collapse_fuzz'), '-runs=1000',
+                               facts.build / 'fuzz/seeds'], env=dict(os.environ, TMPDIR=str(folder)),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    said = fuzzer.communicate(timeout=120)[1]
+    if fuzzer.returncode != 0:
+        fail(f'the fuzz run exited {fuzzer.returncode}:\n{said[-2000:]}')
+    left = [str(p) for p in folder.iterdir()] + [
+        p for p in [f'/tmp/vykostra-fuzz.{fuzzer.pid}'] if os.path.lexists(p)]
+    if left:
+        fail(f'the fuzz run left {left}')
+    print(f'{said.strip().splitlines()[-1]}; nothing left behind')

@@ -67,6 +67,8 @@ def checks(facts):
         yield 'man.lint', repository.man_lint, {}
     if f.linux and not f.crosscompiling and not f.instrumented:
         yield 'i386-root.making', machine.i386_root_making, {}
+    if 'collapse_fuzz' in f.targets:
+        yield 'fuzz.leaves-nothing', machine.fuzz_leaves_nothing, {'FIXTURES_REQUIRED': 'fuzz-seeds'}
     yield 'reuse.lint', lambda f: repository.reuse_lint(f, True), {}
     yield 'reuse.lint.without-git', lambda f: repository.reuse_lint(f, False), {}
     if f.bits == 32 or f.windows:
