@@ -33,12 +33,14 @@ import re
 import signal
 import subprocess
 from contextlib import contextmanager
+from pathlib import Path
 
 from . import guest
 from .base import Failure, Skip, fail, run as host_run, which
 from .debian import package_of
 
 PROBE_WORD = 'vykostra-probe'
+WINE_RUN = Path(__file__).resolve().parent.parent.parent / 'cmake/wine-run'
 
 
 def verdict(status, out, err):
@@ -172,8 +174,19 @@ def probe_guest(facts, kind):
 def _stop_server(prefix):
     """Stops the machine's Wine server of `prefix`, where there is one."""
     if which('wineserver'):
-        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=str(prefix)),
+        subprocess.run([WINE_RUN, '--stop'], env=dict(os.environ, WINEPREFIX=str(prefix)),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _server_folder(prefix):
+    """The folder Wine's server of `prefix` keeps in the temporary folder:
+    $TMPDIR/NAME/server-DEVICE-INODE, NAME as the prefix holds it."""
+    try:
+        name = (Path(prefix) / 'wineserver').read_text().strip()
+        where = os.stat(prefix)
+    except OSError:
+        return None
+    return Path(os.environ.get('TMPDIR') or '/tmp', name, f'server-{where.st_dev:x}-{where.st_ino:x}')
 
 
 def _guest_run(facts, decision, argv, cwd, wrap, env, timeout):
@@ -284,6 +297,9 @@ def stop(facts):
     decision = decide(facts)
     if decision.get('prefix') and not decision.get('guest'):
         subprocess.run([*decision['prefix'][:-1], '--stop'], env=dict(os.environ, **decision['env']))
+        left = _server_folder(decision['env']['VYKOSTRA_WINEPREFIX'])
+        if left and left.exists():
+            fail(f"the stopped Wine server left its folder {left}")
     for kind in GUESTS:
         guest.stop(kind, str(facts.build))
 
