@@ -82,20 +82,26 @@ std::string ReadBack(const char *path) {
     return bytes;
 }
 
-// The output file, one a process, in the temporary folder ($TMPDIR) and
-// removed at exit: a fuzz run leaves nothing behind on the machine.
-std::string gOutput;
+// A folder of the process's own in the temporary folder ($TMPDIR), made
+// with an unguessable name, and removed at exit.  The output file in it
+// is read back and removed after every call, before any verdict: a fuzz
+// run leaves nothing behind but what a crash in the call itself leaves.
+std::string gFolder;
 
-void RemoveOutput() { unlink(gOutput.c_str()); }
+void RemoveFolder() { rmdir(gFolder.c_str()); }
 
-const char *OutputPath() {
-    if (gOutput.empty()) {
-        const char *folder = getenv("TMPDIR");
-        gOutput = std::string(folder && *folder ? folder : "/tmp") + "/vykostra-fuzz." +
-                  std::to_string(getpid());
-        atexit(RemoveOutput);
+const std::string &Folder() {
+    if (gFolder.empty()) {
+        const char *tmp = getenv("TMPDIR");
+        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vykostra-fuzz.XXXXXX";
+        if (!mkdtemp(name.data())) {
+            perror("mkdtemp");
+            abort();
+        }
+        gFolder = name;
+        atexit(RemoveFolder);
     }
-    return gOutput.c_str();
+    return gFolder;
 }
 
 } // namespace
@@ -183,7 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     // The library, with its diagnostics caught in memory.
-    const char *path = mode == kToFile ? OutputPath() : mode == kToFullDevice ? "/dev/full" : "/tmp";
+    const std::string out = Folder() + "/out";
+    const char *path = mode == kToFile          ? out.c_str()
+                       : mode == kToFullDevice ? "/dev/full"
+                                               : Folder().c_str();
     char *caught = nullptr;
     size_t caughtSize = 0;
     FILE *saved = stderr;
@@ -193,12 +202,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     stderr = saved;
     const std::string diagnostics(caught, caughtSize);
     free(caught);
+    const std::string written = mode == kToFile ? ReadBack(path) : "";
+    unlink(out.c_str());
 
     if (result != (mode == kToFolder ? PGRMSG_ERR_OPEN : PGRMSG_OK))
         Fail("result code");
     if (diagnostics != err)
         Fail("diagnostics");
-    if (mode == kToFile && ReadBack(path) != file)
+    if (mode == kToFile && written != file)
         Fail("file content");
     for (size_t i = 0; i < items.size(); ++i)
         if (items[i].bytes != before[i].bytes)

@@ -5,6 +5,7 @@ i386 root (cmake/make-i386-root) with a stand-in for mmdebstrap that
 mounts what the real one mounts, killed at its worst moment, twice at
 once, over a folder it did not make and under a test that uses the root;
 a fuzz run, which writes files as it goes."""
+import glob
 import os
 import shutil
 import signal
@@ -13,7 +14,7 @@ import sys
 import time
 from pathlib import Path
 
-from .base import Skip, fail
+from .base import Skip, fail, run
 
 # mmdebstrap ... SUITE TARGET SOURCES, as far as the script can tell: a
 # root with Wine's loader, made after the mounts the real one makes (here
@@ -134,19 +135,20 @@ def i386_root_making(facts, inside=''):
 
 
 def fuzz_leaves_nothing(facts):
-    """fuzz.leaves-nothing: the library's fuzz target, run on its seeds,
-    leaves no file in its temporary folder ($TMPDIR) nor in /tmp."""
-    folder = facts.tests / 'fuzz-tmp'
-    shutil.rmtree(folder, ignore_errors=True)
-    folder.mkdir(parents=True)
-    fuzzer = subprocess.Popen([facts.target('collapse_fuzz'), '-runs=1000',
-                               facts.build / 'fuzz/seeds'], env=dict(os.environ, TMPDIR=str(folder)),
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    said = fuzzer.communicate(timeout=120)[1]
-    if fuzzer.returncode != 0:
-        fail(f'the fuzz run exited {fuzzer.returncode}:\n{said[-2000:]}')
-    left = [str(p) for p in folder.iterdir()] + [
-        p for p in [f'/tmp/vykostra-fuzz.{fuzzer.pid}'] if os.path.lexists(p)]
+    """fuzz.leaves-nothing: the library's fuzz target, run on its seeds
+    (each of which writes a file), leaves nothing in its temporary folder
+    ($TMPDIR) nor anything of its name in /tmp."""
+    folder, corpus = facts.tests / 'fuzz-tmp', facts.tests / 'fuzz-tmp-corpus'
+    for made in (folder, corpus):
+        shutil.rmtree(made, ignore_errors=True)
+        made.mkdir(parents=True)
+    before = set(glob.glob('/tmp/vykostra-fuzz*'))
+    # (New inputs go to the first corpus folder: not the seeds.)
+    done = run([facts.target('collapse_fuzz'), '-runs=1000', f'-artifact_prefix={facts.tests}/',
+                corpus, facts.build / 'fuzz/seeds'],
+               env={'TMPDIR': str(folder)}, timeout=120)
+    shutil.rmtree(corpus)
+    left = [str(p) for p in folder.iterdir()] + sorted(set(glob.glob('/tmp/vykostra-fuzz*')) - before)
     if left:
         fail(f'the fuzz run left {left}')
-    print(f'{said.strip().splitlines()[-1]}; nothing left behind')
+    print(f'{done.stderr.strip().splitlines()[-1]}; nothing left behind')

@@ -174,19 +174,27 @@ def probe_guest(facts, kind):
 def _stop_server(prefix):
     """Stops the machine's Wine server of `prefix`, where there is one."""
     if which('wineserver'):
-        subprocess.run([WINE_RUN, '--stop'], env=dict(os.environ, WINEPREFIX=str(prefix)),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _stop_wine([WINE_RUN], {'WINEPREFIX': str(prefix)})
 
 
-def _server_folder(prefix):
-    """The folder Wine's server of `prefix` keeps in the temporary folder:
-    $TMPDIR/NAME/server-DEVICE-INODE, NAME as the prefix holds it."""
+def _stop_wine(wine_run, env):
+    """wine-run --stop for the prefix `env` names; fails if the folder the
+    server kept is left, where Wine chose it: /run/user/UID/wine where the
+    user has that runtime folder, else $TMPDIR/NAME, NAME as the prefix's
+    file `wineserver` holds it."""
+    prefix = env.get('WINEPREFIX') or env['VYKOSTRA_WINEPREFIX']
+    runtime = f'/run/user/{os.getuid()}'
     try:
-        name = (Path(prefix) / 'wineserver').read_text().strip()
         where = os.stat(prefix)
+        folder = Path(runtime, 'wine') if os.access(runtime, os.R_OK | os.X_OK) else Path(
+            os.environ.get('TMPDIR') or '/tmp', (Path(prefix) / 'wineserver').read_text().strip())
+        folder /= f'server-{where.st_dev:x}-{where.st_ino:x}'
     except OSError:
-        return None
-    return Path(os.environ.get('TMPDIR') or '/tmp', name, f'server-{where.st_dev:x}-{where.st_ino:x}')
+        folder = None
+    subprocess.run([*wine_run, '--stop'], env=dict(os.environ, **env),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if folder and folder.exists():
+        fail(f'the stopped Wine server left its folder {folder}')
 
 
 def _guest_run(facts, decision, argv, cwd, wrap, env, timeout):
@@ -296,10 +304,7 @@ def stop(facts):
     own once idle)."""
     decision = decide(facts)
     if decision.get('prefix') and not decision.get('guest'):
-        subprocess.run([*decision['prefix'][:-1], '--stop'], env=dict(os.environ, **decision['env']))
-        left = _server_folder(decision['env']['VYKOSTRA_WINEPREFIX'])
-        if left and left.exists():
-            fail(f"the stopped Wine server left its folder {left}")
+        _stop_wine(decision['prefix'][:-1], decision['env'])
     for kind in GUESTS:
         guest.stop(kind, str(facts.build))
 
@@ -324,6 +329,14 @@ def exec_program(facts, argv, bench=False):
     # As the program would have found them: Python ignores both.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+    if bench and how.startswith('under Wine'):
+        # (and the Wine server stopped afterwards, as runner.stop does)
+        status = subprocess.run(full, env=dict(os.environ, **extra)).returncode
+        try:
+            _stop_wine(decide(facts)['prefix'][:-1], decide(facts)['env'])
+        except Failure as why:
+            raise SystemExit(f'check --bench: {why}')
+        raise SystemExit(status)
     try:
         os.execvpe(full[0], full, dict(os.environ, **extra))
     except OSError as why:
