@@ -65,8 +65,17 @@ void SetHead(unsigned char *record, unsigned list, PgrMsgItem *item) {
     memcpy(record + HeadOffset(list), &item, sizeof item);
 }
 
+// A folder of the process's own in the temporary folder ($TMPDIR), made
+// with an unguessable name, and removed at exit.  The output file in it
+// is read back and removed after every call, before any verdict: a fuzz
+// run leaves nothing behind but what a crash in a call itself leaves.
+std::string gFolder;
+
+void RemoveFolder() { rmdir(gFolder.c_str()); }
+
 [[noreturn]] void Fail(const char *what) {
     fprintf(stderr, "model mismatch: %s\n", what);
+    RemoveFolder();  // (abort runs no exit handlers)
     abort();
 }
 
@@ -81,14 +90,6 @@ std::string ReadBack(const char *path) {
     }
     return bytes;
 }
-
-// A folder of the process's own in the temporary folder ($TMPDIR), made
-// with an unguessable name, and removed at exit.  The output file in it
-// is read back and removed after every call, before any verdict: a fuzz
-// run leaves nothing behind but what a crash in the call itself leaves.
-std::string gFolder;
-
-void RemoveFolder() { rmdir(gFolder.c_str()); }
 
 const std::string &Folder() {
     if (gFolder.empty()) {

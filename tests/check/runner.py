@@ -174,15 +174,16 @@ def probe_guest(facts, kind):
 def _stop_server(prefix):
     """Stops the machine's Wine server of `prefix`, where there is one."""
     if which('wineserver'):
-        _stop_wine([WINE_RUN], {'WINEPREFIX': str(prefix)})
+        _stop_wine([WINE_RUN], {'VYKOSTRA_WINEPREFIX': str(prefix)})
 
 
 def _stop_wine(wine_run, env):
-    """wine-run --stop for the prefix `env` names; fails if the folder the
-    server kept is left, where Wine chose it: /run/user/UID/wine where the
-    user has that runtime folder, else $TMPDIR/NAME, NAME as the prefix's
-    file `wineserver` holds it."""
-    prefix = env.get('WINEPREFIX') or env['VYKOSTRA_WINEPREFIX']
+    """wine-run --stop for the prefix `env` names; fails where it does, or
+    if the folder the server kept is left, where Wine chose it (read here
+    apart from the script): /run/user/UID/wine where the user has that
+    runtime folder, else $TMPDIR/NAME, NAME as the prefix's file
+    `wineserver` holds it."""
+    prefix = env['VYKOSTRA_WINEPREFIX']
     runtime = f'/run/user/{os.getuid()}'
     try:
         where = os.stat(prefix)
@@ -191,8 +192,10 @@ def _stop_wine(wine_run, env):
         folder /= f'server-{where.st_dev:x}-{where.st_ino:x}'
     except OSError:
         folder = None
-    subprocess.run([*wine_run, '--stop'], env=dict(os.environ, **env),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    stopped = subprocess.run([*wine_run, '--stop'], env=dict(os.environ, **env),
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if stopped.returncode != 0:
+        fail(f'wine-run --stop exited {stopped.returncode}: {stopped.stdout.strip()}')
     if folder and folder.exists():
         fail(f'the stopped Wine server left its folder {folder}')
 
@@ -336,6 +339,9 @@ def exec_program(facts, argv, bench=False):
             _stop_wine(decide(facts)['prefix'][:-1], decide(facts)['env'])
         except Failure as why:
             raise SystemExit(f'check --bench: {why}')
+        if status < 0:  # killed: as the program was
+            signal.signal(-status, signal.SIG_DFL)
+            os.kill(os.getpid(), -status)
         raise SystemExit(status)
     try:
         os.execvpe(full[0], full, dict(os.environ, **extra))
