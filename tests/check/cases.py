@@ -37,8 +37,8 @@ def golden(facts, case, cpu=None, guest_kind=None):
       NAME.status  the expected exit status (absent: 0)"""
     cases = facts.source / 'tests' / 'cases'
     base = cases / case
-    work = facts.tests / ('golden-' + (cpu[0] if cpu else guest_kind) if cpu or guest_kind
-                          else 'golden')
+    model = cpu[0] if cpu else guest_kind
+    work = facts.tests / (f'golden-{model}' if model else 'golden')
     output = work / f'{case}.actual'
     shutil.rmtree(output, ignore_errors=True)
     output.unlink(missing_ok=True)

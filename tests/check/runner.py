@@ -324,7 +324,8 @@ def exec_program(facts, argv, bench=False):
             print(f'The benchmark does not run here: {why}')
             raise SystemExit(0)
         raise SystemExit(f'check run: {why}')
-    how = decide(facts)['how']
+    decision = decide(facts)
+    how = decision['how']
     if bench and not (how == 'natively' or how.startswith('under Wine (the')):
         print(f'This host runs {facts.processor} programs {how}, and timings there mean '
               'nothing: the benchmarks need a host that runs them on the CPU itself')
@@ -336,7 +337,7 @@ def exec_program(facts, argv, bench=False):
         # (and the Wine server stopped afterwards, as runner.stop does)
         status = subprocess.run(full, env=dict(os.environ, **extra)).returncode
         try:
-            _stop_wine(decide(facts)['prefix'][:-1], decide(facts)['env'])
+            _stop_wine(decision['prefix'][:-1], decision['env'])
         except Failure as why:
             raise SystemExit(f'check --bench: {why}')
         if status < 0:  # killed: as the program was
