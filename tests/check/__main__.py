@@ -14,7 +14,10 @@
   --debian-packages GROUP      the Debian packages of GROUP (main, i386)
   --install-sbom-validator     installs the bills of materials' validator
   --reproducible WORK PRESET... two copies of the tree build the same bytes
+  --help                       this text
+A command line it cannot read: one line on standard error, exit 2.
 """
+import inspect
 import sys
 import traceback
 from pathlib import Path
@@ -26,30 +29,47 @@ SOURCE = Path(__file__).resolve().parent.parent.parent
 
 
 def main(argv):
-    if len(argv) >= 2 and argv[0] == '--debian-packages':
+    if len(argv) == 2 and argv[0] == '--debian-packages':
+        if argv[1] not in debian.PACKAGES:
+            _usage(f"no group {argv[1]} (groups: {', '.join(debian.PACKAGES)})")
         return debian.main(argv[1])
     if argv[:1] == ['--install-sbom-validator']:
         return _guarded(lambda: sbom.install_validator(SOURCE))
     if len(argv) >= 3 and argv[0] == '--reproducible':
         return _guarded(lambda: repository.reproducible(SOURCE, Path(argv[1]).resolve(), argv[2:]))
     if len(argv) == 3 and argv[0] == '--register':
-        registry.register(Facts(argv[1]), Path(argv[2]))
+        registry.register(_facts(argv[1]), Path(argv[2]))
         return 0
     if len(argv) >= 4 and argv[0] in ('run', '--bench') and argv[2] == '--':
         runner.exec_program(_facts(argv[1]), argv[3:], bench=argv[0] == '--bench')
+    if argv[:1] in (['-h'], ['--help']):
+        print(__doc__)
+        return 0
     if len(argv) < 2 or argv[0].startswith('-') or argv[0] == 'run':
-        print(__doc__, file=sys.stderr)
-        return 2
+        _usage(f"cannot read {' '.join(argv)}" if argv else 'no command')
     facts = _facts(argv[1])
     function = registry.find(facts, argv[0])
+    if not function:
+        _usage(f'this build has no check named {argv[0]}')
+    try:
+        inspect.signature(function).bind(facts, *argv[2:])
+    except TypeError:
+        _usage(f'{argv[0]} does not take the words {argv[2:]}')
     return _guarded(lambda: function(facts, *argv[2:]))
+
+
+def _usage(message):
+    """A command line this module cannot read: one line, exit 2 (a check
+    that fails exits 1)."""
+    print(f'check: {message}; see python3 -m check --help', file=sys.stderr)
+    raise SystemExit(2)
 
 
 def _facts(path):
     try:
         return Facts(path)
-    except (OSError, ValueError) as why:
-        raise SystemExit(f'check: no facts of a build in {path}: {why}')
+    except (OSError, ValueError, TypeError, AttributeError) as why:
+        _usage(f'no facts of a build in {path}: {why!r}')
 
 
 def _guarded(function):

@@ -92,7 +92,7 @@ def find(facts, name):
     # A stand-in listed when a tool was missing, which is there now.
     if name.startswith('packages.') and name in registered(facts):
         return lambda f: delivery.placeholder(f, name[9:])
-    raise SystemExit(f'check: this build has no check named {name}')
+    return None
 
 
 def registered(facts):
