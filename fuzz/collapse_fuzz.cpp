@@ -94,7 +94,8 @@ std::string ReadBack(const char *path) {
 const std::string &Folder() {
     if (gFolder.empty()) {
         const char *tmp = getenv("TMPDIR");
-        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vykostra-fuzz.XXXXXX";
+        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vykostra-fuzz." +
+                           std::to_string(getpid()) + ".XXXXXX";
         if (!mkdtemp(name.data())) {
             perror("mkdtemp");
             abort();

@@ -5,6 +5,7 @@ i386 root (cmake/make-i386-root) with a stand-in for mmdebstrap that
 mounts what the real one mounts, killed at its worst moment, twice at
 once, over a folder it did not make and under a test that uses the root;
 a fuzz run, which writes files as it goes."""
+import glob
 import os
 import shutil
 import signal
@@ -13,7 +14,7 @@ import sys
 import time
 from pathlib import Path
 
-from .base import Skip, fail, run
+from .base import Skip, fail
 
 # mmdebstrap ... SUITE TARGET SOURCES, as far as the script can tell: a
 # root with Wine's loader, made after the mounts the real one makes (here
@@ -136,17 +137,26 @@ def i386_root_making(facts, inside=''):
 def fuzz_leaves_nothing(facts):
     """fuzz.leaves-nothing: the library's fuzz target, run on its seeds
     (each of which writes a file), leaves nothing in its temporary folder
-    ($TMPDIR)."""
+    ($TMPDIR) nor, by its process's name, in /tmp (a target that ignored
+    $TMPDIR)."""
     folder, corpus = facts.tests / 'fuzz-tmp', facts.tests / 'fuzz-tmp-corpus'
     for made in (folder, corpus):
         shutil.rmtree(made, ignore_errors=True)
         made.mkdir(parents=True)
     # (New inputs go to the first corpus folder: not the seeds.)
-    done = run([facts.target('collapse_fuzz'), '-runs=1000', f'-artifact_prefix={facts.tests}/',
-                corpus, facts.build / 'fuzz/seeds'],
-               env={'TMPDIR': str(folder)}, timeout=120)
+    fuzzer = subprocess.Popen([facts.target('collapse_fuzz'), '-runs=1000',
+                               f'-artifact_prefix={facts.tests}/', corpus, facts.build / 'fuzz/seeds'],
+                              env=dict(os.environ, TMPDIR=str(folder)), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True)
+    try:
+        said = fuzzer.communicate(timeout=120)[1]
+    finally:
+        fuzzer.kill()
+        fuzzer.wait()
     shutil.rmtree(corpus)
-    left = [str(p) for p in folder.iterdir()]
+    if fuzzer.returncode != 0:
+        fail(f'the fuzz run exited {fuzzer.returncode}:\n{said[-2000:]}')
+    left = [str(p) for p in folder.iterdir()] + glob.glob(f'/tmp/vykostra-fuzz.{fuzzer.pid}*')
     if left:
         fail(f'the fuzz run left {left}')
-    print(f'{done.stderr.strip().splitlines()[-1]}; nothing left behind')
+    print(f'{said.strip().splitlines()[-1]}; nothing left behind')
